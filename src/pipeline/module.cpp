@@ -1,0 +1,10 @@
+#include "pipeline/module.h"
+
+namespace vornek {
+
+platform::ReentrantLock& ModuleLock() {
+  static platform::ReentrantLock lock;
+  return lock;
+}
+
+}  // namespace vornek

@@ -1,0 +1,182 @@
+#include "pipeline/output.h"
+
+#include <cmath>
+#include <exception>
+
+#include "pipeline/au_exception.h"
+#include "pipeline/event_handler.h"
+#include "pipeline/module.h"
+#include "platform/host_thread.h"
+
+namespace vornek {
+
+// ---------------------------------------------------------------------------------
+// TAuThread
+
+TAuThread::TAuThread(TAuOutput& output)
+    : Output(output), thread_(std::make_unique<platform::Thread>([this](platform::Thread& self) { Execute(self); })) {}
+
+TAuThread::~TAuThread() = default;
+
+void TAuThread::Park() {
+  // Reset first, so that a signal left over from an earlier wake cannot release this
+  // wait. The termination test after Parked is raised pairs with the destructor,
+  // which raises the request before it looks at Parked: one of the two sees the other.
+  ResumeEvent.Reset();
+  Parked = true;
+  if (!self_->Terminated()) ResumeEvent.Wait();
+  Parked = false;
+}
+
+void TAuThread::Execute(platform::Thread& self) {
+  self_ = &self;
+  Park();
+  StopRequested = false;
+  while (!self.Terminated()) {
+    try {
+      Output.Prepare();
+      Output.Active = true;
+      bool more = true;
+      do {
+        const std::int32_t progress = Output.GetProgress();
+        if (progress != Output.LastProgress) {
+          Output.LastProgress = progress;
+          if (Output.OnProgress) EventHandler()->PostProgress(&Output, Output.OnProgress);
+        }
+        more = Output.DoOutput(StopRequested);
+      } while (!StopRequested && more);
+    } catch (const std::exception& e) {
+      Output.SetExceptionMessage(e.what());
+      if (Output.OnThreadException)
+        EventHandler()->PostThreadException(&Output, Output.OnThreadException);
+    } catch (...) {
+      Output.SetExceptionMessage("Unknown failure.");
+      if (Output.OnThreadException)
+        EventHandler()->PostThreadException(&Output, Output.OnThreadException);
+    }
+    StopRequested = false;
+    try {
+      Output.FinishRun();
+    } catch (...) {
+      // A failing Done is not reported; the output is idle all the same.
+      Output.Busy = false;
+    }
+    EventHandler()->PostDone(&Output, this);
+    RunFinished = true;
+    if (!self.Terminated()) Park();
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// TAuOutput
+
+TAuOutput::TAuOutput() {
+  Thread = std::make_unique<TAuThread>(*this);
+  AcquireEventHandler();
+}
+
+TAuOutput::~TAuOutput() { EndWorker(); }
+
+void TAuOutput::EndWorker() {
+  if (!Thread) return;
+  Stop(false);
+  Thread->Terminate();
+  while (Thread->Parked) Thread->Wake();
+  WaitRunningSynchronize([this] { return Thread->Finished(); });
+  Thread->WaitFor();
+  // The worker is gone; a done record the event thread may hold must not be
+  // delivered, and nothing of this output may be touched once it is freed.
+  Thread->DeliverDone = false;
+  EventHandler()->ForgetOutput(this);
+  Thread.reset();
+  ReleaseEventHandler();
+}
+
+void TAuOutput::Run() {
+  std::lock_guard lock(RunLock);
+  SetExceptionMessage("");
+  if (Busy) throw EAuException("Component is Busy");
+  if (!Input) throw EAuException("Input is not assigned");
+  Busy = true;
+  // An idle output whose worker has finished a run but not yet parked again would
+  // miss the wake below: wait the moment until it parks.
+  while (!Thread->Parked) platform::Yield();
+  while (Thread->Parked) {
+    Thread->StopRequested = false;
+    Thread->Wake();
+  }
+}
+
+void TAuOutput::Stop(bool async) {
+  Thread->DeliverDone = async;
+  Thread->RunFinished = false;
+  Thread->StopRequested = true;
+  if (async) return;
+  TEventHandler& events = *EventHandler();
+  events.BlockOutput(this);
+  events.RemoveEvents(this);
+  struct Unblock {
+    TEventHandler& events;
+    TAuThread& worker;
+    ~Unblock() {
+      events.UnblockOutput();
+      worker.DeliverDone = true;
+    }
+  } unblock{events, *Thread};
+  while (!Thread->Parked && !Thread->RunFinished) {
+    platform::Yield();
+    if (platform::OnHostThread()) platform::CheckSynchronize();
+  }
+}
+
+std::int32_t TAuOutput::GetProgress() {
+  if (!Input) return 0;
+  const std::int64_t size = Input->Size;
+  if (size == -1) return -1;
+  if (size == 0) return 0;
+  const double percent =
+      static_cast<double>(Input->Position) / static_cast<double>(size) * 100.0;
+  return static_cast<std::int32_t>(std::nearbyint(percent));
+}
+
+void TAuOutput::SetInput(TAuInput* value) {
+  if (Busy) {
+    Stop(false);
+    Input = value;
+    Run();
+  } else {
+    Input = value;
+  }
+}
+
+void TAuOutput::Notification(TComponent* component, TOperation operation) {
+  if (operation == TOperation::opRemove && component != nullptr && component == Input) {
+    try {
+      SetInput(nullptr);
+    } catch (const EAuException& e) {
+      // The restart without input is refused ("Input is not assigned"); the removal
+      // of the input goes on, and the refusal is kept where failures are read.
+      SetExceptionMessage(e.what());
+    }
+  }
+  TComponent::Notification(component, operation);
+}
+
+std::string TAuOutput::GetExceptionMessage() const {
+  std::lock_guard lock(message_mutex_);
+  return ExceptionMessage;
+}
+
+void TAuOutput::SetExceptionMessage(const std::string& message) {
+  std::lock_guard lock(message_mutex_);
+  ExceptionMessage = message;
+}
+
+void TAuOutput::FinishRun() {
+  if (!Busy) return;
+  Active = false;
+  Done();
+  Busy = false;
+}
+
+}  // namespace vornek

@@ -1,0 +1,54 @@
+// Byte streams: the abstract stream the components read and write, and a growable
+// in-memory stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace vornek {
+
+using platform::SeekOrigin;
+
+/// A byte stream with a position. Failures of the medium are raised as EAuException.
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  /// Reads up to `count` bytes at the position; returns how many were read (0 at the end).
+  virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+  /// Writes `count` bytes at the position, or fails.
+  virtual void Write(const void* buffer, std::size_t count) = 0;
+  /// Moves the position; returns the new one.
+  virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
+  virtual std::int64_t Size() = 0;
+
+  std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
+  void SetPosition(std::int64_t position) { Seek(position, SeekOrigin::Begin); }
+};
+
+/// A growable byte buffer. The position may be moved past the end; a write there
+/// fills the gap with zeros.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::vector<std::uint8_t> data) : data_(std::move(data)) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+
+  /// Sets the size; a growth is zero-filled, the position is kept.
+  void SetSize(std::int64_t size);
+  const std::vector<std::uint8_t>& Data() const { return data_; }
+  std::uint8_t* Memory() { return data_.data(); }
+
+ private:
+  std::vector<std::uint8_t> data_;
+  std::int64_t position_ = 0;
+};
+
+}  // namespace vornek

@@ -1,0 +1,59 @@
+// Files opened or created by UTF-16 name with the framework's 16-bit open modes.
+//
+// Mode 0xFFFF creates the file (an existing one is emptied) for reading and writing,
+// shared with nobody. Any other mode opens an existing file: the low two bits choose
+// the access (0 read, 1 write, 2 both) and bits 4 to 7 the sharing that other opens of
+// the same file are allowed (0x00 and 0x10 none, 0x20 read, 0x30 write, 0x40 both).
+// A failure carries the system's own text for its error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vornek::platform {
+
+inline constexpr std::uint16_t kModeCreate = 0xFFFF;
+inline constexpr std::uint16_t kModeReadShareRead = 0x20;
+
+enum class SeekOrigin { Begin, Current, End };
+
+/// An open file; owns its handle and closes it when destroyed. Move-only.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  /// Opens or creates `name` with `mode`. On failure the result is closed and
+  /// `error` holds the system's text for the error.
+  static File Open(const std::u16string& name, std::uint16_t mode, std::string& error);
+
+  explicit operator bool() const { return handle_ >= 0; }
+
+  /// This open's entry in the process's table of open files (sharing rules).
+  struct ShareEntry;
+
+  /// Reads up to `count` bytes; returns how many were read (0 at the end).
+  /// Sets `error` and returns 0 when the system refuses.
+  std::size_t Read(void* buffer, std::size_t count, std::string& error);
+  /// Writes all `count` bytes; returns false and sets `error` when it cannot.
+  bool Write(const void* buffer, std::size_t count, std::string& error);
+  /// Moves the file position; returns the new position or -1 (and sets `error`).
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin, std::string& error);
+  /// The size of the file in bytes, or -1 (and sets `error`).
+  std::int64_t Size(std::string& error) const;
+
+ private:
+  void Close();
+  std::intptr_t handle_ = -1;
+  ShareEntry* share_ = nullptr;
+};
+
+/// Deletes a file by name; returns whether it was deleted.
+bool DeleteFileByName(const std::u16string& name);
+
+}  // namespace vornek::platform

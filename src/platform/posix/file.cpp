@@ -1,0 +1,183 @@
+// Files on POSIX. POSIX has no share modes, so the process keeps a table of its open
+// files (by device and inode) and refuses an open whose access or sharing conflicts
+// with an earlier one, as the Windows kernel does; the refusal reads as EBUSY.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <list>
+#include <mutex>
+
+#include "platform/file.h"
+#include "platform/text.h"
+
+namespace vornek::platform {
+
+struct File::ShareEntry {
+  dev_t device;
+  ino_t inode;
+  bool reads, writes;            // access of this open
+  bool shares_read, shares_write;  // what this open lets others do
+};
+
+namespace {
+
+std::mutex share_mutex;
+std::list<File::ShareEntry>& ShareTable() {
+  static std::list<File::ShareEntry> table;
+  return table;
+}
+
+std::string ErrorText(int code) { return std::strerror(code); }
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_), share_(other.share_) {
+  other.handle_ = -1;
+  other.share_ = nullptr;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    share_ = other.share_;
+    other.handle_ = -1;
+    other.share_ = nullptr;
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (share_) {
+    std::lock_guard lock(share_mutex);
+    auto& table = ShareTable();
+    for (auto it = table.begin(); it != table.end(); ++it)
+      if (&*it == share_) {
+        table.erase(it);
+        break;
+      }
+    share_ = nullptr;
+  }
+  if (handle_ >= 0) {
+    ::close(static_cast<int>(handle_));
+    handle_ = -1;
+  }
+}
+
+File File::Open(const std::u16string& name, std::uint16_t mode, std::string& error) {
+  File file;
+  const bool create = mode == kModeCreate;
+  bool reads = true, writes = true, shares_read = false, shares_write = false;
+  if (!create) {
+    const unsigned access = mode & 0x3u;
+    reads = access != 1;
+    writes = access != 0;
+    const unsigned share = mode & 0xF0u;
+    shares_read = share == 0x20 || share == 0x40;
+    shares_write = share == 0x30 || share == 0x40;
+  }
+  int flags = O_CLOEXEC | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+  if (create) flags |= O_CREAT;  // emptied below, once sharing allows it
+  const std::string path = WideToUtf8(name);
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) {
+    error = ErrorText(errno);
+    return file;
+  }
+  file.handle_ = fd;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error = ErrorText(errno);
+    file.Close();
+    return file;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = ErrorText(EISDIR);
+    file.Close();
+    return file;
+  }
+  {
+    std::lock_guard lock(share_mutex);
+    auto& table = ShareTable();
+    for (const ShareEntry& other : table) {
+      if (other.device != info.st_dev || other.inode != info.st_ino) continue;
+      const bool conflict = (reads && !other.shares_read) || (writes && !other.shares_write) ||
+                            (other.reads && !shares_read) || (other.writes && !shares_write);
+      if (conflict) {
+        error = ErrorText(EBUSY);
+        file.Close();
+        return file;
+      }
+    }
+    table.push_back({info.st_dev, info.st_ino, reads, writes, shares_read, shares_write});
+    file.share_ = &table.back();
+  }
+  if (create && ::ftruncate(fd, 0) != 0) {
+    error = ErrorText(errno);
+    file.Close();
+  }
+  return file;
+}
+
+std::size_t File::Read(void* buffer, std::size_t count, std::string& error) {
+  auto* out = static_cast<char*>(buffer);
+  std::size_t total = 0;
+  while (total < count) {
+    const ssize_t got = ::read(static_cast<int>(handle_), out + total, count - total);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = ErrorText(errno);
+      return 0;
+    }
+    if (got == 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
+}
+
+bool File::Write(const void* buffer, std::size_t count, std::string& error) {
+  const auto* in = static_cast<const char*>(buffer);
+  std::size_t total = 0;
+  while (total < count) {
+    const ssize_t put = ::write(static_cast<int>(handle_), in + total, count - total);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      error = ErrorText(errno);
+      return false;
+    }
+    total += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+std::int64_t File::Seek(std::int64_t offset, SeekOrigin origin, std::string& error) {
+  const int whence = origin == SeekOrigin::Begin ? SEEK_SET
+                     : origin == SeekOrigin::Current ? SEEK_CUR
+                                                     : SEEK_END;
+  const off_t at = ::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), whence);
+  if (at < 0) {
+    error = ErrorText(errno);
+    return -1;
+  }
+  return at;
+}
+
+std::int64_t File::Size(std::string& error) const {
+  struct stat info {};
+  if (::fstat(static_cast<int>(handle_), &info) != 0) {
+    error = ErrorText(errno);
+    return -1;
+  }
+  return info.st_size;
+}
+
+bool DeleteFileByName(const std::u16string& name) {
+  return ::unlink(WideToUtf8(name).c_str()) == 0;
+}
+
+}  // namespace vornek::platform

@@ -1,0 +1,19 @@
+// Text conversions between the system's narrow ("ANSI") code page, UTF-8 and UTF-16.
+// On POSIX the narrow code page is UTF-8.
+#pragma once
+
+#include <string>
+
+namespace vornek::platform {
+
+/// Narrow text in the system's code page to UTF-16.
+std::u16string AnsiToWide(const std::string& text);
+/// UTF-16 to narrow text in the system's code page.
+std::string WideToAnsi(const std::u16string& text);
+
+/// UTF-16 to UTF-8 (an unpaired surrogate becomes U+FFFD). Platform-independent.
+std::string WideToUtf8(const std::u16string& text);
+/// UTF-8 to UTF-16 (a malformed sequence becomes U+FFFD). Platform-independent.
+std::u16string Utf8ToWide(const std::string& text);
+
+}  // namespace vornek::platform

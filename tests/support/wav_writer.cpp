@@ -1,0 +1,80 @@
+#include "support/wav_writer.h"
+
+namespace vornek::test {
+
+void PutLE16(Bytes& out, std::uint16_t value) {
+  out.push_back(static_cast<std::uint8_t>(value));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void PutLE32(Bytes& out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+namespace {
+void PutId(Bytes& out, const std::string& id) {
+  for (std::size_t i = 0; i < 4; ++i) out.push_back(i < id.size() ? static_cast<std::uint8_t>(id[i]) : ' ');
+}
+}  // namespace
+
+Bytes Riff(const std::vector<Chunk>& chunks, const std::string& riff, const std::string& wave) {
+  Bytes body;
+  PutId(body, wave);
+  for (const Chunk& chunk : chunks) {
+    PutId(body, chunk.id);
+    PutLE32(body, chunk.stated_size.value_or(static_cast<std::uint32_t>(chunk.body.size())));
+    body.insert(body.end(), chunk.body.begin(), chunk.body.end());
+    if (chunk.pad && chunk.body.size() % 2 == 1) body.push_back(0);
+  }
+  Bytes out;
+  PutId(out, riff);
+  PutLE32(out, static_cast<std::uint32_t>(body.size()));
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+Bytes FmtBody(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+              std::uint16_t block_align, std::optional<std::uint16_t> cb_size, const Bytes& extra) {
+  Bytes out;
+  PutLE16(out, tag);
+  PutLE16(out, channels);
+  PutLE32(out, rate);
+  PutLE32(out, rate * block_align);
+  PutLE16(out, block_align);
+  PutLE16(out, bits);
+  if (cb_size) {
+    PutLE16(out, *cb_size);
+    out.insert(out.end(), extra.begin(), extra.end());
+  }
+  return out;
+}
+
+Bytes ExtensibleFmtBody(std::uint16_t channels, std::uint32_t rate, std::uint16_t container_bits,
+                        std::uint16_t valid_bits, bool float_subformat) {
+  Bytes extra;
+  PutLE16(extra, valid_bits);
+  PutLE32(extra, channels == 2 ? 3u : 4u);  // channel mask
+  PutLE32(extra, float_subformat ? 3u : 1u);
+  const std::uint8_t tail[] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  extra.insert(extra.end(), std::begin(tail), std::end(tail));
+  return FmtBody(0xFFFE, channels, rate, container_bits,
+                 static_cast<std::uint16_t>(channels * container_bits / 8), 22, extra);
+}
+
+Bytes SimpleWav(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+                const Bytes& data) {
+  return Riff({{"fmt ", FmtBody(tag, channels, rate, bits, static_cast<std::uint16_t>(channels * bits / 8))},
+               {"data", data}});
+}
+
+Bytes PcmBytes(const std::vector<std::int32_t>& samples, int bits) {
+  Bytes out;
+  out.reserve(samples.size() * static_cast<std::size_t>(bits / 8));
+  for (std::int32_t s : samples) {
+    const auto u = static_cast<std::uint32_t>(bits == 8 ? s + 128 : s);
+    for (int b = 0; b < bits / 8; ++b) out.push_back(static_cast<std::uint8_t>(u >> (8 * b)));
+  }
+  return out;
+}
+
+}  // namespace vornek::test

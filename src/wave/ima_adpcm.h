@@ -1,0 +1,72 @@
+// IMA ADPCM (format tag 0x11) block decoding, free of any stream: the reader
+// hands over the bytes of one block as one read returned them, and gets back
+// signed 16-bit PCM.
+//
+// A block restarts the decoder with a 4-byte header per channel (first sample,
+// step index, one reserved byte) and is followed by 4-bit codes: mono codes in
+// byte order, low nibble first; stereo codes in groups of 8 bytes, 4 of channel 0
+// then 4 of channel 1.
+//
+// Samples per block: the "fmt " field must lie between 2 and what a block holds
+// (`ImaSamplesHeld`). The reader seeks by that field (frame n lives in block
+// n / samples-per-block), so each block must deliver exactly that many frames
+// for seeks to land where delivery says they do: when the field is smaller than
+// what the block holds, the codes after it are padding and are not delivered
+// (pass an output of samples-per-block frames). A field larger than the block
+// would promise frames that do not exist and is refused by `CheckImaFormat`.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace vornek {
+
+/// Step sizes of IMA ADPCM, indexed by step index 0..88.
+extern const std::array<std::uint32_t, 89> kImaStepTable;
+/// Step-index change for each 4-bit code.
+extern const std::array<std::int32_t, 16> kImaIndexTable;
+
+/// Header of the current block: first sample and initial step index per channel.
+struct ImaBlockState {
+  std::int16_t sample[2] = {0, 0};
+  std::uint8_t step_index[2] = {0, 0};
+};
+
+/// Bytes of a block's header: 4 per channel.
+constexpr std::size_t ImaHeaderBytes(int channels) { return channels == 2 ? 8 : 4; }
+
+/// Code bytes in a block of `block_align` bytes (0 when the header does not fit).
+std::size_t ImaCodeBytes(std::uint16_t block_align, int channels);
+
+/// Samples per channel that a block holds: the header sample plus one per code.
+std::uint32_t ImaSamplesHeld(std::uint16_t block_align, int channels);
+
+/// Checks the "fmt " values the decoder depends on; returns the refusal text, or
+/// nothing when the file can be decoded. Call when the file is opened.
+std::optional<std::string_view> CheckImaFormat(int channels, std::uint16_t block_align,
+                                               std::uint16_t samples_per_block);
+
+/// Splits one block, as read (`block` may be short or empty; bytes past
+/// `block_align` are ignored), into its header and its code bytes. Bytes missing
+/// from a short block count as zero. `codes` receives up to `ImaCodeBytes` bytes.
+/// Returns false when no block came (empty `block`).
+bool SplitImaBlock(std::span<const std::uint8_t> block, std::uint16_t block_align, int channels,
+                   ImaBlockState& state, std::span<std::uint8_t> codes);
+
+/// Decodes a mono block. `count` in: code bytes to decode (`ImaCodeBytes`); out:
+/// samples written (header sample + 2 per byte), never more than `out` holds nor
+/// more than `codes` supplies. A step index above 88 in the header counts as 88.
+void DecodeImaMono(const ImaBlockState& state, std::span<const std::uint8_t> codes,
+                   std::span<std::int16_t> out, std::int32_t& count);
+
+/// Decodes a stereo block into interleaved frames. `count` in: samples per
+/// channel to decode after the header sample (`ImaCodeBytes`); out: frames
+/// written, bounded by `out` and by the whole code groups `codes` supplies.
+void DecodeImaStereo(const ImaBlockState& state, std::span<const std::uint8_t> codes,
+                     std::span<std::int16_t> out, std::int32_t& count);
+
+}  // namespace vornek

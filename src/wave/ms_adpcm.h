@@ -1,0 +1,85 @@
+// Microsoft ADPCM (format tag 2) block decoding, free of any stream: the reader
+// hands over the bytes of one block as one read returned them and the predictor
+// coefficient pairs of the "fmt " chunk, and gets back signed 16-bit PCM.
+//
+// A block restarts the decoder with a header (predictor index, delta, sample 1,
+// sample 2: 7 bytes mono, 14 bytes stereo with the fields of both channels side
+// by side) followed by 4-bit codes, high nibble first; in stereo the high nibble
+// belongs to channel 0 and the low one to channel 1.
+//
+// Samples per block (the "fmt " field) counts the two header samples, so a block
+// decodes samples-per-block - 2 codes per channel; it must lie between 2 and what
+// a block holds (`MsSamplesHeld`), and codes after it are padding.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace vornek {
+
+/// Quantizer step scaling for each 4-bit code.
+extern const std::array<std::int16_t, 16> kMsAdaptationTable;
+
+/// Most coefficient pairs a "fmt " chunk may declare.
+inline constexpr std::uint16_t kMaxMsCoefs = 32;
+
+/// One predictor: sample = (sample1 * Coef1 + sample2 * Coef2) / 256.
+struct MsCoefPair {
+  std::int16_t Coef1 = 0;
+  std::int16_t Coef2 = 0;
+};
+
+/// Decoder state per channel, laid out like the 14-byte stereo block header. The
+/// decoders advance delta and the two samples; the next header replaces them.
+struct MsBlockState {
+  std::uint8_t predictor[2] = {0, 0};
+  std::int16_t delta[2] = {0, 0};
+  std::int16_t sample1[2] = {0, 0};  ///< the most recent sample
+  std::int16_t sample2[2] = {0, 0};  ///< the one before it
+};
+static_assert(sizeof(MsBlockState) == 14);
+
+/// Bytes of a block's header: 7 per channel.
+constexpr std::size_t MsHeaderBytes(int channels) { return channels == 2 ? 14 : 7; }
+
+/// Code bytes in a block of `block_align` bytes (0 when the header does not fit).
+std::size_t MsCodeBytes(std::uint16_t block_align, int channels);
+
+/// Samples per channel a block can hold: the two header samples plus one per code.
+std::uint32_t MsSamplesHeld(std::uint16_t block_align, int channels);
+
+/// Checks the "fmt " values the decoder depends on; returns the refusal text, or
+/// nothing when the file can be decoded. `fmt_size` is the body size of the
+/// "fmt " chunk, whose coefficient table starts at byte 22. Call when the file
+/// is opened.
+std::optional<std::string_view> CheckMsFormat(int channels, std::uint16_t block_align,
+                                              std::uint16_t samples_per_block,
+                                              std::uint16_t coef_count, std::uint32_t fmt_size);
+
+/// Splits one block, as read (`block` may be short or empty; bytes past
+/// `block_align` are ignored), into its header and its code bytes. Bytes missing
+/// from a short block count as zero. `codes` receives up to `MsCodeBytes` bytes.
+/// Returns false when no block came (empty `block`).
+bool SplitMsBlock(std::span<const std::uint8_t> block, std::uint16_t block_align, int channels,
+                  MsBlockState& state, std::span<std::uint8_t> codes);
+
+/// Decodes a mono block: the two header samples (older first), then `count`
+/// codes. `count` in: samples after the header samples (samples per block - 2);
+/// an odd count decodes the high nibble of its last byte too. Out: bytes
+/// written, bounded by `out` and by the codes `codes` supplies. A predictor
+/// index at or past `coefs.size()` uses the last pair.
+void DecodeMsMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
+                  std::span<const std::uint8_t> codes, std::span<std::int16_t> out,
+                  std::int32_t& count);
+
+/// Decodes a stereo block into interleaved frames, as `DecodeMsMono` does per
+/// channel: `count` in: frames after the two header frames; out: bytes written.
+void DecodeMsStereo(MsBlockState& state, std::span<const MsCoefPair> coefs,
+                    std::span<const std::uint8_t> codes, std::span<std::int16_t> out,
+                    std::int32_t& count);
+
+}  // namespace vornek

@@ -1,0 +1,79 @@
+#include "flac/vorbis_comment.h"
+
+#include <cstring>
+
+#include "pipeline/au_exception.h"
+#include "platform/text.h"
+
+namespace vornek {
+
+namespace {
+
+void PutLE32(std::uint8_t*& position, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) *position++ = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::string Comment(const TVorbisTags& tags, const char* key) {
+  const std::u16string value = tags.GetAsText(key);
+  if (value.empty()) return {};
+  const std::string k(key);
+  return platform::WideToUtf8(std::u16string(k.begin(), k.end()) + u"=" + value);
+}
+
+}  // namespace
+
+TVComments FillVComments(const TVorbisTags& tags) {
+  TVComments record;
+  record.Vendor = kVorbisVendor;
+  record.Title = Comment(tags, kVorbisTitle);
+  record.Artist = Comment(tags, kVorbisArtist);
+  record.Album = Comment(tags, kVorbisAlbum);
+  record.Date = Comment(tags, kVorbisDate);
+  record.Genre = Comment(tags, kVorbisGenre);
+  record.Track = Comment(tags, kVorbisTrack);
+  record.Disc = Comment(tags, kVorbisDisc);
+  record.Reference = Comment(tags, kVorbisReference);
+  record.TrackGain = Comment(tags, kVorbisTrackGain);
+  record.TrackPeak = Comment(tags, kVorbisTrackPeak);
+  record.AlbumGain = Comment(tags, kVorbisAlbumGain);
+  record.AlbumPeak = Comment(tags, kVorbisAlbumPeak);
+  return record;
+}
+
+std::uint64_t VorbisCommentBodyLength(const TVComments& record) {
+  std::uint64_t length = 4 + 4 + record.Vendor.size();
+  for (const std::string* field : record.Comments())
+    if (!field->empty()) length += 4 + field->size();
+  return length;
+}
+
+void AppendCommentString(std::uint8_t*& position, const std::string& text) {
+  PutLE32(position, static_cast<std::uint32_t>(text.size()));
+  if (!text.empty()) std::memcpy(position, text.data(), text.size());
+  position += text.size();
+}
+
+std::vector<std::uint8_t> BuildVorbisComment(const TVComments& record, bool not_last) {
+  const std::uint64_t length = VorbisCommentBodyLength(record);
+  if (length > kMaxMetadataBlockLength)
+    throw EAuException("The tags are too large for a FLAC comment block.");
+  const auto body = static_cast<std::uint32_t>(length);
+
+  std::uint32_t count = 0;
+  for (const std::string* field : record.Comments())
+    if (!field->empty()) ++count;
+
+  std::vector<std::uint8_t> block(body + 4);
+  std::uint8_t* position = block.data();
+  *position++ = static_cast<std::uint8_t>(not_last ? 4 : 4 + 128);
+  *position++ = static_cast<std::uint8_t>(body >> 16);
+  *position++ = static_cast<std::uint8_t>(body >> 8);
+  *position++ = static_cast<std::uint8_t>(body);
+  AppendCommentString(position, record.Vendor);
+  PutLE32(position, count);
+  for (const std::string* field : record.Comments())
+    if (!field->empty()) AppendCommentString(position, *field);
+  return block;
+}
+
+}  // namespace vornek

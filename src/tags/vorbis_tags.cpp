@@ -1,0 +1,9 @@
+#include "tags/vorbis_tags.h"
+
+namespace vornek {
+
+TVorbisTags::TVorbisTags() {
+  for (const char* key : kVorbisKeys) AddKey(key, TVarNull{});
+}
+
+}  // namespace vornek

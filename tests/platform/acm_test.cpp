@@ -1,0 +1,431 @@
+// The compression manager's calls: argument checks and result codes, and the
+// MPEG Layer 3 codec on real encoder output made at test time.
+#include "platform/acm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/files.h"
+
+namespace vornek::platform {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+bool HaveMp3Encoder() {
+  static const bool available = [] {
+    return std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
+  }();
+  return available;
+}
+
+std::uint32_t LE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+/// The first chunk of each id of a well-formed RIFF/WAVE file.
+std::map<std::string, Bytes> Chunks(const Bytes& file) {
+  std::map<std::string, Bytes> chunks;
+  std::size_t position = 12;
+  while (position + 8 <= file.size()) {
+    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(position),
+                         file.begin() + static_cast<std::ptrdiff_t>(position + 4));
+    const std::size_t size = LE32(&file[position + 4]);
+    const std::size_t end = std::min(file.size(), position + 8 + size);
+    chunks.emplace(id, Bytes(file.begin() + static_cast<std::ptrdiff_t>(position + 8),
+                             file.begin() + static_cast<std::ptrdiff_t>(end)));
+    position += 8 + size + (size % 2);
+  }
+  return chunks;
+}
+
+/// An MP3-in-WAV file of a 1 kHz sine, split into its format and its MPEG data.
+struct Mp3Data {
+  WaveFormatEx format{};
+  Bytes data;
+};
+
+Mp3Data EncodeSine(int channels, int rate, double seconds) {
+  test::TempDir dir;
+  const std::string path = dir.File("sine.wav");
+  const std::string command = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=frequency=1000:duration=" +
+                              std::to_string(seconds) + " -ac " + std::to_string(channels) + " -ar " +
+                              std::to_string(rate) + " -c:a libmp3lame -f wav '" + path + "'";
+  if (std::system(command.c_str()) != 0) ADD_FAILURE() << "ffmpeg failed: " << command;
+  auto chunks = Chunks(test::ReadBytes(path));
+  Mp3Data out;
+  const Bytes& fmt = chunks["fmt "];
+  if (fmt.size() < sizeof(WaveFormatEx)) {
+    ADD_FAILURE() << "ffmpeg wrote no full \"fmt \" chunk";
+    return out;
+  }
+  std::memcpy(&out.format, fmt.data(), sizeof out.format);
+  out.data = chunks["data"];
+  return out;
+}
+
+WaveFormatEx Mp3Format(std::uint16_t channels, std::uint32_t rate) {
+  WaveFormatEx format{};
+  format.wFormatTag = kWaveFormatMpegLayer3;
+  format.nChannels = channels;
+  format.nSamplesPerSec = rate;
+  format.nAvgBytesPerSec = 16000;
+  format.nBlockAlign = 1;
+  return format;
+}
+
+WaveFormatEx PcmFormat(std::uint16_t channels, std::uint32_t rate) {
+  WaveFormatEx format{};
+  format.wFormatTag = kWaveFormatPcm;
+  format.nChannels = channels;
+  format.nSamplesPerSec = rate;
+  format.wBitsPerSample = 16;
+  format.nBlockAlign = static_cast<std::uint16_t>(channels * 2);
+  format.nAvgBytesPerSec = rate * format.nBlockAlign;
+  return format;
+}
+
+/// An open stream that closes itself.
+class OpenStream {
+ public:
+  OpenStream(WaveFormatEx source, WaveFormatEx target) : source_(source), target_(target) {
+    result_ = acmStreamOpen(&handle_, nullptr, &source_, &target_, nullptr, 0, 0, kAcmStreamOpenNonRealtime);
+  }
+  ~OpenStream() {
+    if (handle_ != nullptr) acmStreamClose(handle_, 0);
+  }
+  OpenStream(const OpenStream&) = delete;
+  OpenStream& operator=(const OpenStream&) = delete;
+  AcmStreamHandle handle() const { return handle_; }
+  AcmResult result() const { return result_; }
+
+ private:
+  WaveFormatEx source_;
+  WaveFormatEx target_;
+  AcmStreamHandle handle_ = nullptr;
+  AcmResult result_ = 0;
+};
+
+struct Conversion {
+  AcmResult result = 0;
+  std::uint32_t estimate = 0;
+  std::uint32_t used_source = 0;
+  std::uint32_t produced = 0;
+  std::uint32_t status = 0;
+  Bytes pcm;
+};
+
+/// Runs the whole call sequence the converter makes. `destination_length`, when
+/// given, replaces the estimate; the buffer has guard bytes behind that length.
+Conversion Convert(const WaveFormatEx& source, Bytes data, std::optional<std::uint32_t> destination_length = {}) {
+  Conversion out;
+  OpenStream stream(source, PcmFormat(source.nChannels, source.nSamplesPerSec));
+  EXPECT_EQ(stream.result(), kMmSysErrNoError);
+  if (stream.result() != kMmSysErrNoError) return out;
+  EXPECT_EQ(acmStreamSize(stream.handle(), static_cast<std::uint32_t>(data.size()), &out.estimate,
+                          kAcmStreamSizeSource),
+            kMmSysErrNoError);
+  const std::uint32_t length = destination_length.value_or(out.estimate);
+  constexpr std::size_t kGuard = 4096;
+  Bytes buffer(length + kGuard, 0xA5);
+  AcmStreamHeader header{};
+  header.cbStruct = sizeof header;
+  header.pbSrc = data.data();
+  header.cbSrcLength = static_cast<std::uint32_t>(data.size());
+  header.pbDst = buffer.data();
+  header.cbDstLength = length;
+  EXPECT_EQ(acmStreamPrepareHeader(stream.handle(), &header, 0), kMmSysErrNoError);
+  out.result = acmStreamConvert(stream.handle(), &header, kAcmStreamConvertBlockAlign);
+  out.used_source = header.cbSrcLengthUsed;
+  out.produced = header.cbDstLengthUsed;
+  out.status = header.fdwStatus;
+  EXPECT_EQ(acmStreamUnprepareHeader(stream.handle(), &header, 0), kMmSysErrNoError);
+  for (std::size_t i = length; i < buffer.size(); ++i) {
+    if (buffer[i] != 0xA5) {
+      ADD_FAILURE() << "the conversion wrote past the destination, at byte " << i;
+      break;
+    }
+  }
+  out.pcm.assign(buffer.begin(), buffer.begin() + std::min(out.produced, length));
+  return out;
+}
+
+TEST(AcmMetrics, MaxFormatSizeFitsTheFormatBuffers) {
+  std::uint32_t size = 0;
+  ASSERT_EQ(acmMetrics(nullptr, kAcmMetricMaxSizeFormat, &size), kMmSysErrNoError);
+  EXPECT_GE(size, sizeof(WaveFormatEx));
+  EXPECT_LE(size, kMaxWaveFormatBytes);
+}
+
+TEST(AcmMetrics, RefusesWhatItCannotAnswer) {
+  std::uint32_t size = 0;
+  EXPECT_EQ(acmMetrics(reinterpret_cast<AcmObjectHandle>(&size), kAcmMetricMaxSizeFormat, &size),
+            kMmSysErrInvalHandle);
+  EXPECT_EQ(acmMetrics(nullptr, kAcmMetricMaxSizeFormat, nullptr), kMmSysErrInvalParam);
+  EXPECT_EQ(acmMetrics(nullptr, 40, &size), kMmSysErrNotSupported);
+}
+
+struct SuggestCase {
+  std::uint16_t channels;
+  std::uint32_t rate;
+};
+
+TEST(AcmFormatSuggest, OffersSixteenBitPcmWithTheSourceChannelsAndRate) {
+  const SuggestCase cases[] = {{1, 44100}, {2, 44100}, {1, 48000}, {2, 48000}, {2, 32000},
+                               {1, 22050}, {2, 24000}, {1, 16000}, {2, 11025}, {1, 8000}};
+  for (const SuggestCase& c : cases) {
+    WaveFormatEx source = Mp3Format(c.channels, c.rate);
+    std::uint8_t buffer[kMaxWaveFormatBytes];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    WaveFormatEx target{};
+    target.wFormatTag = kWaveFormatPcm;
+    std::memcpy(buffer, &target, sizeof target);
+    auto* destination = reinterpret_cast<WaveFormatEx*>(buffer);
+    ASSERT_EQ(acmFormatSuggest(nullptr, &source, destination, sizeof buffer, kAcmFormatSuggestWFormatTag),
+              kMmSysErrNoError)
+        << c.channels << " channels at " << c.rate;
+    WaveFormatEx suggested;
+    std::memcpy(&suggested, buffer, sizeof suggested);
+    const WaveFormatEx expected = PcmFormat(c.channels, c.rate);
+    EXPECT_EQ(suggested.wFormatTag, 1);
+    EXPECT_EQ(suggested.nChannels, c.channels);
+    EXPECT_EQ(suggested.nSamplesPerSec, c.rate);
+    EXPECT_EQ(suggested.wBitsPerSample, 16);
+    EXPECT_EQ(suggested.nBlockAlign, expected.nBlockAlign);
+    EXPECT_EQ(suggested.nAvgBytesPerSec, expected.nAvgBytesPerSec);
+    EXPECT_EQ(suggested.cbSize, 0);
+    EXPECT_EQ(buffer[sizeof(WaveFormatEx)], 0xEE) << "wrote past the PCM structure";
+  }
+}
+
+TEST(AcmFormatSuggest, RefusesWithTheManagersCodes) {
+  struct Case {
+    const char* what;
+    WaveFormatEx source;
+    std::uint16_t fixed_tag;
+    std::uint32_t destination_bytes;
+    std::uint32_t flags;
+    AcmResult expected;
+  };
+  WaveFormatEx pcm_source = PcmFormat(2, 44100);
+  const Case cases[] = {
+      {"PCM source", pcm_source, 1, 129, kAcmFormatSuggestWFormatTag, kAcmErrNotPossible},
+      {"IMA ADPCM source", [] { auto f = Mp3Format(2, 44100); f.wFormatTag = 0x11; return f; }(), 1, 129,
+       kAcmFormatSuggestWFormatTag, kAcmErrNotPossible},
+      {"three channels", Mp3Format(3, 44100), 1, 129, kAcmFormatSuggestWFormatTag, kAcmErrNotPossible},
+      {"no channels", Mp3Format(0, 44100), 1, 129, kAcmFormatSuggestWFormatTag, kAcmErrNotPossible},
+      {"rate no MPEG version has", Mp3Format(2, 44000), 1, 129, kAcmFormatSuggestWFormatTag, kAcmErrNotPossible},
+      {"non-PCM target fixed", Mp3Format(2, 44100), 2, 129, kAcmFormatSuggestWFormatTag, kAcmErrNotPossible},
+      {"unknown flag", Mp3Format(2, 44100), 1, 129, kAcmFormatSuggestWFormatTag | 0x1, kMmSysErrInvalFlag},
+      {"destination too small", Mp3Format(2, 44100), 1, 8, kAcmFormatSuggestWFormatTag, kMmSysErrInvalParam},
+  };
+  for (const Case& c : cases) {
+    WaveFormatEx source = c.source;
+    WaveFormatEx target{};
+    target.wFormatTag = c.fixed_tag;
+    EXPECT_EQ(acmFormatSuggest(nullptr, &source, &target, c.destination_bytes, c.flags), c.expected) << c.what;
+  }
+  WaveFormatEx source = Mp3Format(2, 44100);
+  WaveFormatEx target{};
+  EXPECT_EQ(acmFormatSuggest(reinterpret_cast<AcmDriverHandle>(&target), &source, &target, 129, 0),
+            kMmSysErrInvalHandle);
+  EXPECT_EQ(acmFormatSuggest(nullptr, nullptr, &target, 129, 0), kMmSysErrInvalParam);
+  EXPECT_EQ(acmFormatSuggest(nullptr, &source, nullptr, 129, 0), kMmSysErrInvalParam);
+}
+
+TEST(AcmFormatSuggest, HonoursFixedFieldsOnlyWhenTheyAgree) {
+  WaveFormatEx source = Mp3Format(2, 48000);
+  WaveFormatEx target = PcmFormat(1, 48000);
+  EXPECT_EQ(acmFormatSuggest(nullptr, &source, &target, sizeof target, kAcmFormatSuggestNChannels),
+            kAcmErrNotPossible);
+  target = PcmFormat(2, 44100);
+  EXPECT_EQ(acmFormatSuggest(nullptr, &source, &target, sizeof target, kAcmFormatSuggestNSamplesPerSec),
+            kAcmErrNotPossible);
+  target = PcmFormat(2, 48000);
+  target.wBitsPerSample = 8;
+  EXPECT_EQ(acmFormatSuggest(nullptr, &source, &target, sizeof target, kAcmFormatSuggestWBitsPerSample),
+            kAcmErrNotPossible);
+  target = PcmFormat(2, 48000);
+  EXPECT_EQ(acmFormatSuggest(nullptr, &source, &target, sizeof target,
+                             kAcmFormatSuggestWFormatTag | kAcmFormatSuggestNChannels |
+                                 kAcmFormatSuggestNSamplesPerSec | kAcmFormatSuggestWBitsPerSample),
+            kMmSysErrNoError);
+}
+
+TEST(AcmStreamOpen, OpensOnlyTheConversionTheCodecOffers) {
+  {
+    OpenStream ok(Mp3Format(2, 44100), PcmFormat(2, 44100));
+    EXPECT_EQ(ok.result(), kMmSysErrNoError);
+    EXPECT_NE(ok.handle(), nullptr);
+  }
+  const std::pair<WaveFormatEx, WaveFormatEx> refused[] = {
+      {Mp3Format(2, 44100), PcmFormat(1, 44100)},  // a down-mix is not offered
+      {Mp3Format(2, 44100), PcmFormat(2, 48000)},  // nor resampling
+      {PcmFormat(2, 44100), PcmFormat(2, 44100)},
+      {Mp3Format(2, 44100), Mp3Format(2, 44100)},
+  };
+  for (const auto& [source, target] : refused) {
+    OpenStream stream(source, target);
+    EXPECT_EQ(stream.result(), kAcmErrNotPossible);
+    EXPECT_EQ(stream.handle(), nullptr);
+  }
+}
+
+TEST(AcmStreamOpen, QueryOpensNothingAndAsyncOrFiltersAreRefused) {
+  WaveFormatEx source = Mp3Format(1, 48000);
+  WaveFormatEx target = PcmFormat(1, 48000);
+  EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &source, &target, nullptr, 0, 0, kAcmStreamOpenQuery), kMmSysErrNoError);
+  AcmStreamHandle handle = nullptr;
+  EXPECT_EQ(acmStreamOpen(nullptr, nullptr, &source, &target, nullptr, 0, 0, 0), kMmSysErrInvalParam);
+  EXPECT_EQ(acmStreamOpen(&handle, nullptr, &source, &target, nullptr, 0, 0, kAcmStreamOpenAsync),
+            kAcmErrNotPossible);
+  WaveFilter filter{};
+  EXPECT_EQ(acmStreamOpen(&handle, nullptr, &source, &target, &filter, 0, 0, 0), kAcmErrNotPossible);
+  EXPECT_EQ(acmStreamOpen(&handle, nullptr, &source, &target, nullptr, 0, 0, 0x100), kMmSysErrInvalFlag);
+  EXPECT_EQ(handle, nullptr);
+}
+
+TEST(AcmStream, ClosedOrForeignHandlesAreRefused) {
+  WaveFormatEx source = Mp3Format(2, 44100);
+  WaveFormatEx target = PcmFormat(2, 44100);
+  AcmStreamHandle handle = nullptr;
+  ASSERT_EQ(acmStreamOpen(&handle, nullptr, &source, &target, nullptr, 0, 0, 0), kMmSysErrNoError);
+  ASSERT_EQ(acmStreamClose(handle, 0), kMmSysErrNoError);
+  std::uint32_t size = 0;
+  AcmStreamHeader header{};
+  header.cbStruct = sizeof header;
+  EXPECT_EQ(acmStreamClose(handle, 0), kMmSysErrInvalHandle);
+  EXPECT_EQ(acmStreamSize(handle, 1000, &size, kAcmStreamSizeSource), kMmSysErrInvalHandle);
+  EXPECT_EQ(acmStreamPrepareHeader(handle, &header, 0), kMmSysErrInvalHandle);
+  EXPECT_EQ(acmStreamConvert(handle, &header, 0), kMmSysErrInvalHandle);
+  EXPECT_EQ(acmStreamUnprepareHeader(handle, &header, 0), kMmSysErrInvalHandle);
+  EXPECT_EQ(acmStreamClose(reinterpret_cast<AcmStreamHandle>(&header), 0), kMmSysErrInvalHandle);
+}
+
+TEST(AcmStream, HeadersMustBePreparedAndKeepTheirBuffers) {
+  OpenStream stream(Mp3Format(2, 44100), PcmFormat(2, 44100));
+  ASSERT_EQ(stream.result(), kMmSysErrNoError);
+  Bytes source(1000), destination(100000);
+  AcmStreamHeader header{};
+  header.cbStruct = sizeof header;
+  header.pbSrc = source.data();
+  header.cbSrcLength = static_cast<std::uint32_t>(source.size());
+  header.pbDst = destination.data();
+  header.cbDstLength = static_cast<std::uint32_t>(destination.size());
+  EXPECT_EQ(acmStreamConvert(stream.handle(), &header, 0), kAcmErrUnprepared);
+  EXPECT_EQ(acmStreamUnprepareHeader(stream.handle(), &header, 0), kAcmErrUnprepared);
+
+  AcmStreamHeader short_header = header;
+  short_header.cbStruct = 40;
+  EXPECT_EQ(acmStreamPrepareHeader(stream.handle(), &short_header, 0), kMmSysErrInvalParam);
+
+  ASSERT_EQ(acmStreamPrepareHeader(stream.handle(), &header, 0), kMmSysErrNoError);
+  EXPECT_NE(header.fdwStatus & kAcmStreamHeaderStatusPrepared, 0u);
+  header.cbDstLength += 1;  // larger than what was prepared
+  EXPECT_EQ(acmStreamConvert(stream.handle(), &header, 0), kMmSysErrInvalParam);
+  header.cbDstLength -= 1;
+  EXPECT_EQ(acmStreamConvert(stream.handle(), &header, 0x1000), kMmSysErrInvalFlag);
+  ASSERT_EQ(acmStreamUnprepareHeader(stream.handle(), &header, 0), kMmSysErrNoError);
+  EXPECT_EQ(header.fdwStatus & kAcmStreamHeaderStatusPrepared, 0u);
+  EXPECT_EQ(acmStreamConvert(stream.handle(), &header, 0), kAcmErrUnprepared);
+}
+
+TEST(AcmStreamSize, EstimateIsWholeFramesAndNeverWrapsAround) {
+  struct Case {
+    std::uint16_t channels;
+    std::uint32_t rate;
+  };
+  const Case cases[] = {{2, 44100}, {1, 48000}, {2, 8000}, {1, 11025}, {2, 24000}};
+  for (const Case& c : cases) {
+    OpenStream stream(Mp3Format(c.channels, c.rate), PcmFormat(c.channels, c.rate));
+    ASSERT_EQ(stream.result(), kMmSysErrNoError);
+    const std::uint32_t block = c.channels * 2u;
+    std::uint32_t small = 0;
+    ASSERT_EQ(acmStreamSize(stream.handle(), 10000, &small, kAcmStreamSizeSource), kMmSysErrNoError);
+    EXPECT_GT(small, 0u);
+    EXPECT_EQ(small % block, 0u);
+    // The largest source: the answer must be capped, not wrapped to a small number.
+    std::uint32_t huge = 0;
+    ASSERT_EQ(acmStreamSize(stream.handle(), 0xFFFFFFFFu, &huge, kAcmStreamSizeSource), kMmSysErrNoError);
+    EXPECT_GT(huge, 0xF0000000u) << c.rate;
+    EXPECT_EQ(huge % block, 0u);
+    std::uint32_t source_needed = 0;
+    ASSERT_EQ(acmStreamSize(stream.handle(), small, &source_needed, kAcmStreamSizeDestination), kMmSysErrNoError);
+    EXPECT_GT(source_needed, 0u);
+  }
+}
+
+struct EncodedCase {
+  int channels;
+  int rate;
+};
+
+class AcmMp3Conversion : public ::testing::TestWithParam<EncodedCase> {};
+
+TEST_P(AcmMp3Conversion, DecodesTheWholeSourceInOneCallWithinTheEstimate) {
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  const EncodedCase c = GetParam();
+  const Mp3Data mp3 = EncodeSine(c.channels, c.rate, 1.0);
+  ASSERT_EQ(mp3.format.wFormatTag, kWaveFormatMpegLayer3);
+  const Conversion done = Convert(mp3.format, mp3.data);
+  ASSERT_EQ(done.result, kMmSysErrNoError);
+  EXPECT_EQ(done.used_source, mp3.data.size());
+  EXPECT_NE(done.status & kAcmStreamHeaderStatusDone, 0u);
+  const std::uint32_t block = static_cast<std::uint32_t>(c.channels) * 2;
+  EXPECT_EQ(done.produced % block, 0u);
+  const std::uint32_t frames = done.produced / block;
+  // One second of audio plus the encoder's delay and padding: whole frames of 1152.
+  EXPECT_GE(frames, static_cast<std::uint32_t>(c.rate));
+  EXPECT_LE(frames, static_cast<std::uint32_t>(c.rate) + 3 * 1152);
+  EXPECT_LT(done.produced, done.estimate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AcmMp3Conversion,
+                         ::testing::Values(EncodedCase{1, 44100}, EncodedCase{2, 44100}, EncodedCase{1, 48000},
+                                           EncodedCase{2, 48000}, EncodedCase{2, 22050}));
+
+TEST(AcmMp3, DestinationTooSmallFailsWithoutWritingPastIt) {
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  const Mp3Data mp3 = EncodeSine(2, 44100, 1.0);
+  const Conversion done = Convert(mp3.format, mp3.data, 10000);  // far less than a second of PCM
+  EXPECT_EQ(done.result, kAcmErrNotPossible);
+  EXPECT_EQ(done.status & kAcmStreamHeaderStatusDone, 0u);
+}
+
+TEST(AcmMp3, DeclaredFormatMustMatchTheFrames) {
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  const Mp3Data mp3 = EncodeSine(2, 44100, 0.5);
+  EXPECT_EQ(Convert(Mp3Format(2, 48000), mp3.data).result, kAcmErrNotPossible) << "wrong rate declared";
+  EXPECT_EQ(Convert(Mp3Format(1, 44100), mp3.data).result, kAcmErrNotPossible) << "wrong channels declared";
+}
+
+TEST(AcmMp3, StreamThatChangesFormatPartWayIsRefused) {
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  const Mp3Data stereo44 = EncodeSine(2, 44100, 0.5);
+  const Mp3Data stereo48 = EncodeSine(2, 48000, 0.5);
+  const Mp3Data mono44 = EncodeSine(1, 44100, 0.5);
+  struct Case {
+    const char* what;
+    const Mp3Data& first;
+    const Mp3Data& second;
+  };
+  const Case cases[] = {{"rate changes", stereo44, stereo48},
+                        {"channels change", stereo44, mono44},
+                        {"channels change the other way", mono44, stereo44}};
+  for (const Case& c : cases) {
+    Bytes joined = c.first.data;
+    joined.insert(joined.end(), c.second.data.begin(), c.second.data.end());
+    EXPECT_EQ(Convert(c.first.format, joined).result, kAcmErrNotPossible) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace vornek::platform

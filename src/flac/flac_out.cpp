@@ -1,0 +1,287 @@
+#include "flac/flac_out.h"
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#include "flac/flac_binding.h"
+#include "flac/vorbis_comment.h"
+#include "pipeline/au_exception.h"
+#include "pipeline/file_stream.h"
+
+namespace vornek {
+
+namespace {
+
+constexpr const char* kLoadFailure = "libFLAC.dll library could not be loaded.";
+constexpr const char* kInitFailure = "Failed to initialize FLAC encoder.";
+constexpr const char* kEncodeFailure = "Failed to encode data.";
+
+// The library takes booleans as 32-bit integers; true is passed with all bits set.
+FLAC__bool Flag(bool value) { return value ? -1 : 0; }
+
+// The entries the writer calls. A library lacking any of them is treated as one that
+// could not be loaded: no call is ever made through a null slot.
+bool WriterEntriesBound(const TLibFLAC& lib) {
+  return lib.FLAC__stream_encoder_new && lib.FLAC__stream_encoder_delete &&
+         lib.FLAC__stream_encoder_set_verify && lib.FLAC__stream_encoder_set_channels &&
+         lib.FLAC__stream_encoder_set_bits_per_sample &&
+         lib.FLAC__stream_encoder_set_sample_rate &&
+         lib.FLAC__stream_encoder_set_compression_level &&
+         lib.FLAC__stream_encoder_set_blocksize &&
+         lib.FLAC__stream_encoder_set_do_mid_side_stereo &&
+         lib.FLAC__stream_encoder_set_loose_mid_side_stereo &&
+         lib.FLAC__stream_encoder_set_max_lpc_order &&
+         lib.FLAC__stream_encoder_set_qlp_coeff_precision &&
+         lib.FLAC__stream_encoder_set_do_qlp_coeff_prec_search &&
+         lib.FLAC__stream_encoder_set_do_exhaustive_model_search &&
+         lib.FLAC__stream_encoder_set_min_residual_partition_order &&
+         lib.FLAC__stream_encoder_set_max_residual_partition_order &&
+         lib.FLAC__stream_encoder_set_total_samples_estimate &&
+         lib.FLAC__stream_encoder_init_stream && lib.FLAC__stream_encoder_finish &&
+         lib.FLAC__stream_encoder_process_interleaved;
+}
+
+// Little-endian PCM as the inputs deliver it (8-bit unsigned, wider signed) to
+// 32-bit samples.
+void Widen(const std::uint8_t* in, std::int32_t* out, std::uint32_t count, std::int32_t bits) {
+  switch (bits) {
+    case 8:
+      for (std::uint32_t i = 0; i < count; ++i) out[i] = std::int32_t{in[i]} - 128;
+      break;
+    case 16:
+      for (std::uint32_t i = 0; i < count; ++i, in += 2)
+        out[i] = static_cast<std::int16_t>(in[0] | (in[1] << 8));
+      break;
+    case 24:
+      for (std::uint32_t i = 0; i < count; ++i, in += 3)
+        out[i] = in[0] | (in[1] << 8) | (static_cast<std::int8_t>(in[2]) * 65536);
+      break;
+    case 32:
+      for (std::uint32_t i = 0; i < count; ++i, in += 4)
+        out[i] = static_cast<std::int32_t>(std::uint32_t{in[0]} | (std::uint32_t{in[1]} << 8) |
+                                           (std::uint32_t{in[2]} << 16) |
+                                           (std::uint32_t{in[3]} << 24));
+      break;
+    default:
+      break;  // Prepare refuses every other width
+  }
+}
+
+}  // namespace
+
+struct FLACOutCallbacks {
+  static FLAC__StreamEncoderWriteStatus Write(const FLAC__StreamEncoder* /*encoder*/,
+                                              const FLAC__byte buffer[], size_t bytes,
+                                              uint32_t /*samples*/, uint32_t /*frame*/,
+                                              void* client) {
+    try {
+      static_cast<TFLACOut*>(client)->WriteEncoded(buffer, bytes);
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    } catch (...) {
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    }
+  }
+
+  static FLAC__StreamEncoderSeekStatus Seek(const FLAC__StreamEncoder* /*encoder*/,
+                                            FLAC__uint64 offset, void* client) {
+    try {
+      auto* self = static_cast<TFLACOut*>(client);
+      if (!self->Stream || offset > static_cast<FLAC__uint64>(std::numeric_limits<std::int64_t>::max()))
+        return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+      const auto target = static_cast<std::int64_t>(offset);
+      if (self->Stream->Seek(target, SeekOrigin::Begin) != target)
+        return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+      return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+    } catch (...) {
+      return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    }
+  }
+
+  static FLAC__StreamEncoderTellStatus Tell(const FLAC__StreamEncoder* /*encoder*/,
+                                            FLAC__uint64* offset, void* client) {
+    try {
+      auto* self = static_cast<TFLACOut*>(client);
+      if (!self->Stream) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+      const std::int64_t position = self->Stream->Position();
+      if (position < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+      *offset = static_cast<FLAC__uint64>(position);
+      return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+    } catch (...) {
+      return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
+    }
+  }
+
+  static void Metadata(const FLAC__StreamEncoder* /*encoder*/,
+                       const FLAC__StreamMetadata* /*metadata*/, void* /*client*/) {}
+};
+
+void TFLACOut::EncoderDeleter::operator()(void* encoder) const {
+  // An encoder exists only when Prepare found this entry bound.
+  LibFLAC().FLAC__stream_encoder_delete(static_cast<FLAC__StreamEncoder*>(encoder));
+}
+
+TFLACOut::TFLACOut() : Tags(std::make_unique<TVorbisTags>()) {}
+
+TFLACOut::~TFLACOut() { EndWorker(); }
+
+void TFLACOut::SetBestModelSearch(bool value) {
+  BestModelSearch = value;
+  if (value) {
+    EnableMidSideStereo = true;
+    EnableLooseMidSideStereo = false;
+  }
+}
+
+void TFLACOut::SetEnableLooseMidSideStereo(bool value) {
+  EnableLooseMidSideStereo = value;
+  if (value) EnableMidSideStereo = true;
+}
+
+void TFLACOut::OpenOutputFile() {
+  if (WideFileName.empty()) throw EAuException("File name is not assigned.");
+  std::error_code error;
+  if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
+    Stream = std::make_unique<TAuFileStream>(
+        WideFileName, static_cast<std::uint16_t>(ShareMode | 2), Rights);
+  } else {
+    Stream = std::make_unique<TAuFileStream>(WideFileName, platform::kModeCreate, Rights);
+  }
+}
+
+void TFLACOut::Prepare() {
+  LoadLibFLAC();
+  if (!LibFLACLoaded() || !WriterEntriesBound(LibFLAC())) throw EAuException(kLoadFailure);
+  const TLibFLAC& lib = LibFLAC();
+
+  // Tags that cannot be stated in a metadata block are refused before anything is
+  // created, rather than failing inside the library's initialisation.
+  if (VorbisCommentBodyLength(FillVComments(*Tags)) > kMaxMetadataBlockLength)
+    throw EAuException("The tags are too large for a FLAC comment block.");
+
+  OpenOutputFile();
+  EndOfInput = false;
+  CommentWritten = false;
+  EncoderInitialised = false;
+
+  Encoder.reset(lib.FLAC__stream_encoder_new());
+  if (!Encoder) throw EAuException(kInitFailure);
+  auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
+
+  Input->Open();
+  const std::int32_t channels = Input->GetChannels();
+  const std::int32_t bits = Input->GetBitsPerSample();
+  const std::int32_t rate = Input->GetSampleRate();
+  // Everything below divides by these; an input the writer cannot widen is refused
+  // with its own text before any of it.
+  if (channels < 1) throw EAuException("The input has no audio channels.");
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    throw EAuException("Unsupported sample size: " + std::to_string(bits) +
+                       " bits per sample (8, 16, 24 or 32 expected).");
+  Channels = channels;
+  BitsPerSample = bits;
+
+  lib.FLAC__stream_encoder_set_verify(encoder, Flag(Verify));
+  lib.FLAC__stream_encoder_set_channels(encoder, static_cast<std::uint32_t>(channels));
+  lib.FLAC__stream_encoder_set_bits_per_sample(encoder, static_cast<std::uint32_t>(bits));
+  // A negative rate becomes a value the library refuses at initialisation.
+  lib.FLAC__stream_encoder_set_sample_rate(encoder, static_cast<std::uint32_t>(rate));
+  if (channels == 2) {
+    lib.FLAC__stream_encoder_set_do_mid_side_stereo(encoder, Flag(EnableMidSideStereo));
+    lib.FLAC__stream_encoder_set_loose_mid_side_stereo(encoder, Flag(EnableLooseMidSideStereo));
+  }
+  lib.FLAC__stream_encoder_set_blocksize(encoder, BlockSize);
+  if (CompressionLevel >= 0) {
+    lib.FLAC__stream_encoder_set_compression_level(encoder,
+                                                   static_cast<std::uint32_t>(CompressionLevel));
+  } else {
+    lib.FLAC__stream_encoder_set_max_lpc_order(encoder, MaxLPCOrder);
+    // Sample width plus coefficient precision must stay within 31 bits. A 32-bit
+    // input leaves no room at all: 0 then asks the library to choose.
+    if (bits + QLPCoeffPrecision > 31)
+      QLPCoeffPrecision = static_cast<std::uint16_t>(bits < 31 ? 31 - bits : 0);
+    lib.FLAC__stream_encoder_set_qlp_coeff_precision(encoder, QLPCoeffPrecision);
+    lib.FLAC__stream_encoder_set_do_qlp_coeff_prec_search(encoder, Flag(QLPCoeffPrecisionSearch));
+    lib.FLAC__stream_encoder_set_min_residual_partition_order(encoder, MinResidualPartitionOrder);
+    lib.FLAC__stream_encoder_set_max_residual_partition_order(encoder, MaxResidualPartitionOrder);
+    lib.FLAC__stream_encoder_set_do_exhaustive_model_search(encoder, Flag(BestModelSearch));
+  }
+  if (Input->Size > 0) {
+    const long double frames = static_cast<long double>(Input->Size) /
+                               static_cast<long double>(bits / 8) /
+                               static_cast<long double>(channels);
+    lib.FLAC__stream_encoder_set_total_samples_estimate(
+        encoder, static_cast<FLAC__uint64>(std::nearbyintl(frames)));
+  }
+
+  if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::Write,
+                                           FLACOutCallbacks::Seek, FLACOutCallbacks::Tell,
+                                           FLACOutCallbacks::Metadata,
+                                           this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+    Input->Close();
+    throw EAuException(kInitFailure);
+  }
+  EncoderInitialised = true;
+
+  // One buffer of exactly BlockSize frames, so that each processing call hands the
+  // encoder one whole block; the widened samples get their array once per run.
+  const std::size_t block_samples = std::size_t{BlockSize} * static_cast<std::size_t>(channels);
+  Buffer.assign(block_samples * static_cast<std::size_t>(bits / 8), 0);
+  Samples.assign(block_samples, 0);
+}
+
+bool TFLACOut::DoOutput(bool abort) {
+  if (!Active) return true;
+  if (abort || EndOfInput) return false;
+  const std::uint32_t n =
+      Input->ReadFully(Buffer.data(), static_cast<std::uint32_t>(Buffer.size()), EndOfInput);
+  if (n == 0) return false;
+  // A trailing part of a sample, or of a frame, is dropped.
+  const std::uint32_t count = n / static_cast<std::uint32_t>(BitsPerSample / 8);
+  Widen(Buffer.data(), Samples.data(), count, BitsPerSample);
+  const std::uint32_t frames = count / static_cast<std::uint32_t>(Channels);
+  if (!LibFLAC().FLAC__stream_encoder_process_interleaved(
+          static_cast<FLAC__StreamEncoder*>(Encoder.get()), Samples.data(), frames))
+    throw EAuException(kEncodeFailure);
+  return true;
+}
+
+void TFLACOut::Done() {
+  bool finished = true;
+  if (Encoder) {
+    // Finishing writes the last block and rewrites the stream information through
+    // the callbacks, so it must come before the file is closed.
+    const FLAC__bool ok = LibFLAC().FLAC__stream_encoder_finish(
+        static_cast<FLAC__StreamEncoder*>(Encoder.get()));
+    finished = !EncoderInitialised || ok != 0;
+    Encoder.reset();
+  }
+  EncoderInitialised = false;
+  std::vector<std::uint8_t>().swap(Buffer);
+  std::vector<std::int32_t>().swap(Samples);
+  Stream.reset();
+  if (Input) Input->Close();
+  if (!finished) throw EAuException(kEncodeFailure);
+}
+
+void TFLACOut::WriteEncoded(const std::uint8_t* buffer, std::size_t bytes) {
+  if (!Stream) throw EAuException("The output file is not open.");
+  if (!CommentWritten && bytes >= 4 && (buffer[0] & 0x7F) == 4) {
+    // A whole comment block is one write of its header's length plus the header;
+    // a write that merely starts with that byte is something else.
+    const std::size_t length = (std::size_t{buffer[1]} << 16) | (std::size_t{buffer[2]} << 8) |
+                               std::size_t{buffer[3]};
+    if (bytes == length + 4) {
+      CommentWritten = true;
+      const std::vector<std::uint8_t> block =
+          BuildVorbisComment(FillVComments(*Tags), (buffer[0] & 0x80) == 0);
+      Stream->Write(block.data(), block.size());
+      return;
+    }
+  }
+  Stream->Write(buffer, bytes);
+}
+
+}  // namespace vornek

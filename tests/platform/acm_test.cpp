@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/files.h"
@@ -424,6 +425,29 @@ TEST(AcmMp3, StreamThatChangesFormatPartWayIsRefused) {
     Bytes joined = c.first.data;
     joined.insert(joined.end(), c.second.data.begin(), c.second.data.end());
     EXPECT_EQ(Convert(c.first.format, joined).result, kAcmErrNotPossible) << c.what;
+  }
+}
+
+TEST(AcmMp3, StreamsOnSeveralThreadsAtOnceStayApart) {
+  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  const Mp3Data mono = EncodeSine(1, 48000, 0.5);
+  const Mp3Data stereo = EncodeSine(2, 44100, 0.5);
+  const Conversion mono_alone = Convert(mono.format, mono.data);
+  const Conversion stereo_alone = Convert(stereo.format, stereo.data);
+  ASSERT_EQ(mono_alone.result, kMmSysErrNoError);
+  ASSERT_EQ(stereo_alone.result, kMmSysErrNoError);
+  std::vector<Conversion> results(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    threads.emplace_back([&, i] {
+      const Mp3Data& mp3 = i % 2 ? stereo : mono;
+      results[i] = Convert(mp3.format, mp3.data);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].result, kMmSysErrNoError);
+    EXPECT_EQ(results[i].pcm, (i % 2 ? stereo_alone : mono_alone).pcm) << "thread " << i;
   }
 }
 

@@ -26,6 +26,7 @@ void TAuThread::Park() {
   Parked = true;
   if (!self_->Terminated()) ResumeEvent.Wait();
   Parked = false;
+  ++Wakeups;
 }
 
 void TAuThread::Execute(platform::Thread& self) {
@@ -81,7 +82,7 @@ void TAuOutput::EndWorker() {
   if (!Thread) return;
   Stop(false);
   Thread->Terminate();
-  while (Thread->Parked) Thread->Wake();
+  if (Thread->Parked) Thread->Wake();
   WaitRunningSynchronize([this] { return Thread->Finished(); });
   Thread->WaitFor();
   // The worker is gone; a done record the event thread may hold must not be
@@ -98,13 +99,16 @@ void TAuOutput::Run() {
   if (Busy) throw EAuException("Component is Busy");
   if (!Input) throw EAuException("Input is not assigned");
   Busy = true;
-  // An idle output whose worker has finished a run but not yet parked again would
-  // miss the wake below: wait the moment until it parks.
+  // A worker that is just starting, or has finished a run but not yet parked again,
+  // would miss the wake: wait the moment until it parks. Once Parked is seen, the
+  // worker has reset its event, so one signal releases it; waiting for the count of
+  // wake-ups (not for Parked to drop) cannot mistake a worker that has already run
+  // and parked again for one that never woke, and wakes it exactly once.
   while (!Thread->Parked) platform::Yield();
-  while (Thread->Parked) {
-    Thread->StopRequested = false;
-    Thread->Wake();
-  }
+  const std::uint64_t wakeups = Thread->Wakeups;
+  Thread->StopRequested = false;
+  Thread->Wake();
+  while (Thread->Wakeups == wakeups) platform::Yield();
 }
 
 void TAuOutput::Stop(bool async) {

@@ -55,9 +55,11 @@ class TAuThread {
   std::atomic<bool> DeliverDone{true};
   std::atomic<bool> RunFinished{false};
   std::atomic<bool> StopRequested{false};
-  /// True while the worker waits for the next run. True from creation, so that a Run
-  /// that comes before the new worker has reached its first wait still starts it.
-  std::atomic<bool> Parked{true};
+  /// True while the worker waits for the next run. A Run that comes before the new
+  /// worker has reached its first wait waits the moment until it has.
+  std::atomic<bool> Parked{false};
+  /// Counts the worker's returns from Park: how Run knows its wake was taken.
+  std::atomic<std::uint64_t> Wakeups{0};
 
  private:
   void Execute(platform::Thread& self);

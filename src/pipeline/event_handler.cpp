@@ -112,7 +112,9 @@ void TEventHandler::Execute(platform::Thread& self) {
         // OnDone may start the output again, and Run wakes only a parked worker.
         while (!worker.Parked && !worker.Finished()) platform::Sleep(10);
         TAuOutput& output = *record->Sender;
-        output.Busy = false;
+        // The output is idle already: the worker cleared Busy before it posted this
+        // record. Clearing it here again could only hit a newer run that the host
+        // started in the meantime, which would then skip its Done.
         RemoveEvents(&output);
         if (output.OnDone && worker.DeliverDone) {
           record->Handler = output.OnDone;

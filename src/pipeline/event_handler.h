@@ -4,8 +4,8 @@
 // this thread hands each one, in posting order and one at a time, to the host thread
 // (platform::Synchronize), blocking until the host has run the handler. Workers never
 // wait for a delivery. Three rules of the engine live here:
-//   - a done event is delivered only once the output's worker has parked, and the
-//     output is marked idle (Busy cleared) first;
+//   - a done event is delivered only once the output's worker has parked (so that
+//     its handler finds the output idle and may start it again);
 //   - events posted for the output being stopped synchronously (BlockOutput) are
 //     refused;
 //   - a done event is delivered only while the worker's DeliverDone is true.

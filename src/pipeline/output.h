@@ -103,7 +103,7 @@ class TAuOutput : public TComponent {
   /// True from the end of Prepare until just before Done.
   std::atomic<bool> Active{false};
   /// The last percentage seen by the worker; not reset between runs.
-  std::int32_t LastProgress = 0;
+  std::atomic<std::int32_t> LastProgress{0};
 
   TAuThread& Worker() { return *Thread; }
 

@@ -79,7 +79,7 @@ bool CheckSynchronize() {
     }
     {
       std::lock_guard lock(q.mutex);
-      next->failure = failure;
+      next->failure = std::move(failure);  // the poster holds the only reference
       next->done = true;
     }
     q.done_cv.notify_all();

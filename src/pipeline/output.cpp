@@ -34,6 +34,13 @@ void TAuThread::Execute(platform::Thread& self) {
   Park();
   StopRequested = false;
   while (!self.Terminated()) {
+    bool failed = false;
+    auto report = [&](const std::string& message) {
+      failed = true;
+      Output.SetExceptionMessage(message);
+      if (Output.OnThreadException)
+        EventHandler()->PostThreadException(&Output, Output.OnThreadException);
+    };
     try {
       Output.Prepare();
       Output.Active = true;
@@ -47,20 +54,21 @@ void TAuThread::Execute(platform::Thread& self) {
         more = Output.DoOutput(StopRequested);
       } while (!StopRequested && more);
     } catch (const std::exception& e) {
-      Output.SetExceptionMessage(e.what());
-      if (Output.OnThreadException)
-        EventHandler()->PostThreadException(&Output, Output.OnThreadException);
+      report(e.what());
     } catch (...) {
-      Output.SetExceptionMessage("Unknown failure.");
-      if (Output.OnThreadException)
-        EventHandler()->PostThreadException(&Output, Output.OnThreadException);
+      report("Unknown failure.");
     }
     StopRequested = false;
     try {
       Output.FinishRun();
-    } catch (...) {
-      // A failing Done is not reported; the output is idle all the same.
+    } catch (const std::exception& e) {
+      // Finishing is where a writer completes its file: a failure there means the file
+      // is not whole, and is reported like any other (unless the run failed already).
       Output.Busy = false;
+      if (!failed) report(e.what());
+    } catch (...) {
+      Output.Busy = false;
+      if (!failed) report("Unknown failure.");
     }
     EventHandler()->PostDone(&Output, this);
     RunFinished = true;

@@ -109,7 +109,7 @@ TEST(Engine, FailingPrepareReportsFailureThenDoneAndStillCallsDone) {
   EXPECT_EQ(output.steps, 0);
 }
 
-TEST(Engine, FailingDoneIsSwallowedAndTheOutputBecomesIdle) {
+TEST(Engine, AFailingDoneIsReportedAndTheOutputBecomesIdle) {
   MemoryInput input(Bytes(2));
   StepOutput output;
   EventLog log;
@@ -118,11 +118,25 @@ TEST(Engine, FailingDoneIsSwallowedAndTheOutputBecomesIdle) {
   output.SetInput(&input);
   output.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.Has("done"); }));
-  EXPECT_EQ(log.Count("failure"), 0);
+  EXPECT_EQ(log.entries.end()[-2], "failure done failed") << "reported before the done event";
   EXPECT_FALSE(output.Busy);
   output.fail_done = false;
   output.Run();  // idle again: a second run is accepted
   ASSERT_TRUE(PumpUntil([&] { return log.Count("done") == 2; }));
+  EXPECT_EQ(log.Count("failure"), 1);
+}
+
+TEST(Engine, AFailingDoneAfterAFailedRunKeepsTheFirstFailure) {
+  MemoryInput input(Bytes(2));
+  StepOutput output;
+  EventLog log;
+  log.Attach(output);
+  output.fail_prepare = true;
+  output.fail_done = true;
+  output.SetInput(&input);
+  output.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.Has("done"); }));
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"failure prepare failed", "done"}));
 }
 
 TEST(Engine, RunWhileBusyIsRefusedAndLeavesTheRunAlone) {

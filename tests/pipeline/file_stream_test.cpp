@@ -1,0 +1,120 @@
+// File streams: opening by UTF-16 name with the framework's modes, sharing between
+// opens of one file, and the system's own failure texts.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "pipeline/au_exception.h"
+#include "pipeline/file_stream.h"
+#include "platform/text.h"
+#include "support/files.h"
+
+namespace vornek::test {
+namespace {
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (const dirent* entry = ::readdir(dir))
+      if (entry->d_name[0] != '.') ++count;
+    ::closedir(dir);
+  }
+  return count;
+}
+
+std::u16string Wide(const std::string& path) { return platform::AnsiToWide(path); }
+
+std::string OpenFailure(const std::string& path, std::uint16_t mode) {
+  try {
+    TAuFileStream stream(Wide(path), mode);
+  } catch (const EAuException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(FileStream, AMissingFileFailsWithTheSystemsTextAndLeavesNoHandle) {
+  TempDir dir;
+  const int before = OpenDescriptors();
+  EXPECT_EQ(OpenFailure(dir.File("missing.wav"), platform::kModeReadShareRead),
+            std::strerror(ENOENT));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(FileStream, CreateEmptiesAnExistingFile) {
+  TempDir dir;
+  const std::string path = dir.File("out.flac");
+  WriteBytes(path, {1, 2, 3, 4});
+  {
+    TAuFileStream stream(Wide(path), platform::kModeCreate);
+    EXPECT_EQ(stream.Size(), 0);
+    stream.Write("ab", 2);
+  }
+  EXPECT_EQ(ReadBytes(path), (std::vector<std::uint8_t>{'a', 'b'}));
+}
+
+TEST(FileStream, ACreatedFileIsSharedWithNobody) {
+  TempDir dir;
+  const std::string path = dir.File("out.flac");
+  auto writer = std::make_unique<TAuFileStream>(Wide(path), platform::kModeCreate);
+  EXPECT_EQ(OpenFailure(path, platform::kModeReadShareRead), std::strerror(EBUSY));
+  writer.reset();
+  EXPECT_EQ(OpenFailure(path, platform::kModeReadShareRead), "") << "free again once closed";
+}
+
+TEST(FileStream, SharingFollowsTheModeBits) {
+  struct Case {
+    std::uint16_t first, second;
+    bool second_opens;
+  };
+  const Case cases[] = {
+      {0x20, 0x20, true},   // two readers that let others read
+      {0x00, 0x20, false},  // the first reader shares nothing
+      {0x10, 0x20, false},  // 0x10 shares like 0x00
+      {0x20, 0x21, false},  // a writer is not let in by a read-only share
+      {0x40, 0x22, true},   // read and write share lets a reader-writer in
+      {0x22, 0x20, false},  // a later open must itself share the first's write access
+      {0x42, 0x40, true},
+  };
+  TempDir dir;
+  const std::string path = dir.File("shared.bin");
+  WriteBytes(path, {0});
+  for (const Case& c : cases) {
+    TAuFileStream first(Wide(path), c.first);
+    EXPECT_EQ(OpenFailure(path, c.second).empty(), c.second_opens)
+        << std::hex << c.first << " then " << c.second;
+  }
+}
+
+TEST(FileStream, AFolderIsNotAFile) {
+  TempDir dir;
+  EXPECT_EQ(OpenFailure(dir.Path().string(), platform::kModeReadShareRead), std::strerror(EISDIR));
+}
+
+TEST(FileStream, ReadsSeeksAndSizes) {
+  TempDir dir;
+  const std::string path = dir.File("data.bin");
+  WriteBytes(path, {10, 11, 12, 13, 14});
+  TAuFileStream stream(Wide(path), platform::kModeReadShareRead);
+  EXPECT_EQ(stream.Size(), 5);
+  stream.SetPosition(3);
+  std::uint8_t buffer[4] = {};
+  EXPECT_EQ(stream.Read(buffer, 4), 2u);
+  EXPECT_EQ(buffer[0], 13);
+  EXPECT_EQ(stream.Read(buffer, 4), 0u);
+  EXPECT_THROW(stream.Write("x", 1), EAuException) << "opened for reading only";
+}
+
+TEST(FileStream, NonAsciiNamesRoundTrip) {
+  TempDir dir;
+  const std::string path = dir.File("ch\xc3\xa9ri \xe2\x99\xab.wav");
+  { TAuFileStream stream(Wide(path), platform::kModeCreate); }
+  EXPECT_EQ(OpenFailure(path, platform::kModeReadShareRead), "");
+}
+
+}  // namespace
+}  // namespace vornek::test

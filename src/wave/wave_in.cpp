@@ -1,0 +1,530 @@
+#include "wave/wave_in.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string>
+
+#include "pipeline/au_exception.h"
+#include "pipeline/file_stream.h"
+#include "platform/file.h"
+#include "wave/fast_copy.h"
+#include "wave/ima_adpcm.h"
+#include "wave/sample_convert.h"
+#include "wave/wave_errors.h"
+
+namespace vornek {
+
+namespace {
+
+// The copy routine is chosen before main (or when the library is loaded), before
+// any input can copy; the constructor asks again for readers built by other static
+// initialisers. This file is always linked where a TWaveIn exists.
+[[maybe_unused]] const bool kFastCopySelected = (SelectFastCopy(), true);
+
+// KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT in file layout (first field 32-bit
+// little-endian, then two 16-bit fields, then eight bytes).
+constexpr std::uint8_t kSubFormatPcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kSubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                  0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+/// Bytes of a "fmt " body the reader looks at: the MS ADPCM table of 32 pairs ends at
+/// 150. The rest of a longer body is skipped.
+constexpr std::uint32_t kFormatReadBytes = 256;
+
+std::uint16_t Le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
+
+/// A chunk id for a failure text; bytes that are not printable show as '?'.
+std::string IdText(const std::uint8_t* id) {
+  std::string text(4, '?');
+  for (std::size_t i = 0; i < 4; ++i)
+    if (Printable(id[i])) text[i] = static_cast<char>(id[i]);
+  return text;
+}
+
+std::string HexTag(std::uint16_t tag) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(tag));
+  return text;
+}
+
+std::string GuidText(const std::uint8_t* g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(Le32(g)), static_cast<unsigned>(Le16(g + 4)),
+                static_cast<unsigned>(Le16(g + 6)), g[8], g[9], g[10], g[11], g[12], g[13],
+                g[14], g[15]);
+  return text;
+}
+
+void RequirePcmWidth(std::uint16_t bits) {
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    RaiseWaveError(TWaveError::wePcmWidth, std::to_string(bits));
+}
+
+void RequireFloatWidth(std::uint16_t bits) {
+  if (bits != 32 && bits != 64) RaiseWaveError(TWaveError::weFloatWidth, std::to_string(bits));
+}
+
+/// A stored frame (PCM) or a window read unit (float: 8 bytes a channel) must fit the
+/// window, which is refilled in whole frames.
+void RequireFrameFits(std::uint32_t channels, std::uint32_t bytes_per_sample) {
+  if (channels * bytes_per_sample > TWaveIn::kWindowBytes)
+    RaiseWaveError(TWaveError::weTooManyChannels, std::to_string(channels));
+}
+
+bool IsPcmKind(TWaveKind kind) {
+  return kind == TWaveKind::wkPcm || kind == TWaveKind::wkExtensiblePcm;
+}
+
+bool IsFloatKind(TWaveKind kind) {
+  return kind == TWaveKind::wkFloat || kind == TWaveKind::wkExtensibleFloat;
+}
+
+/// The kinds whose "fmt " is followed by "fact" before "data".
+bool NeedsFact(TWaveKind kind) {
+  return kind == TWaveKind::wkImaAdpcm || kind == TWaveKind::wkMsAdpcm ||
+         kind == TWaveKind::wkCompressed;
+}
+
+enum class TScanState { ssExpectFmt, ssExpectFact, ssExpectData };
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------
+// Construction
+
+TWaveIn::TWaveIn() { SelectFastCopy(); }
+
+TWaveIn::~TWaveIn() {
+  try {
+    CloseFile();
+  } catch (...) {
+    // Rewinding a supplied stream may fail; the reader goes away regardless.
+  }
+}
+
+bool TWaveIn::SameChunkId(const std::uint8_t* read, const char* expected) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto want = static_cast<std::uint8_t>(expected[i]);
+    const auto difference = static_cast<std::uint8_t>(read[i] - want);
+    if (difference != 0 && difference != 0x20 && difference != 0xE0) return false;
+  }
+  return true;
+}
+
+bool TWaveIn::SameGuid(const std::uint8_t* a, const std::uint8_t* b) {
+  return std::memcmp(a, b, 16) == 0;
+}
+
+// ---------------------------------------------------------------------------------
+// The header
+
+void TWaveIn::ReadHeader() {
+  Size = 0;
+  BitsPerSample = 0;
+  Channels = 0;
+  SampleRate = 0;
+  WaveKind = TWaveKind::wkUnsupported;
+  DataOffset = 0;
+  DataEnd = 0;
+
+  const std::int64_t stream_size = Stream->Size();
+  Stream->SetPosition(0);
+
+  // "RIFF", its size (ignored), then "WAVE": found by sliding one byte at a time over
+  // the first 8192 bytes, so that junk a tool put before the header is skipped.
+  std::array<std::uint8_t, kHeaderSearchLimit> head;
+  const std::uint32_t have = ReadFull(head.data(), kHeaderSearchLimit);
+  const std::uint32_t last_end = std::min(have, kHeaderSearchLimit - 1);  // ids end before 8192
+  std::uint32_t end = 4;  // the bytes under test are head[end - 4, end)
+  while (end <= last_end && !SameChunkId(&head[end - 4], "RIFF")) ++end;
+  end += 4;  // the RIFF size
+  while (end <= last_end && !SameChunkId(&head[end - 4], "WAVE")) ++end;
+  if (end > last_end) RaiseWaveError(TWaveError::weNotWave);
+
+  // The chunks, walked by their sizes to the end of the stream.
+  TScanState state = TScanState::ssExpectFmt;
+  std::int64_t chunk = end;
+  std::uint8_t header[8];
+  while (chunk + 8 <= stream_size) {
+    Stream->SetPosition(chunk);
+    if (ReadFull(header, 8) < 8) break;
+    const std::uint32_t size = Le32(header + 4);
+    const std::int64_t body = chunk + 8;
+    const bool fits = body + size <= stream_size;
+
+    if (state == TScanState::ssExpectFmt && SameChunkId(header, "fmt ")) {
+      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fmt ");
+      ParseFormat(size);
+      state = NeedsFact(WaveKind) ? TScanState::ssExpectFact : TScanState::ssExpectData;
+    } else if (state == TScanState::ssExpectFact && SameChunkId(header, "fact")) {
+      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fact");
+      std::uint8_t fact[4];
+      if (size < 4 || ReadFull(fact, 4) < 4) RaiseWaveError(TWaveError::weFactTooShort);
+      (WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples) = Le32(fact);
+      state = TScanState::ssExpectData;
+    } else if (state == TScanState::ssExpectData && SameChunkId(header, "data")) {
+      // A stated size running past the end (a truncated file, or a writer that
+      // never came back to fill it in) delivers what is there.
+      DataOffset = body;
+      DataEnd = size == 0 ? stream_size : std::min<std::int64_t>(body + size, stream_size);
+      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && size != 0) Size = DataEnd - DataOffset;
+      Stream->SetPosition(DataOffset);
+      return;
+    } else {
+      if (state == TScanState::ssExpectFact && SameChunkId(header, "data"))
+        RaiseWaveError(TWaveError::weNoFact);
+      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, IdText(header));
+    }
+    const char* awaited = state == TScanState::ssExpectFmt    ? "fmt "
+                          : state == TScanState::ssExpectFact ? "fact"
+                                                              : "data";
+    chunk = NextChunk(chunk, size, awaited, stream_size);
+  }
+
+  switch (state) {
+    case TScanState::ssExpectFmt: RaiseWaveError(TWaveError::weNoFormat);
+    case TScanState::ssExpectFact: RaiseWaveError(TWaveError::weNoFact);
+    case TScanState::ssExpectData: RaiseWaveError(TWaveError::weNoData);
+  }
+}
+
+void TWaveIn::ParseFormat(std::uint32_t body_size) {
+  std::array<std::uint8_t, kFormatReadBytes> b{};
+  ReadFull(b.data(), std::min(body_size, kFormatReadBytes));
+  if (body_size < 16) RaiseWaveError(TWaveError::weFormatTooShort);
+
+  const std::uint16_t tag = Le16(&b[0]);
+  TWaveKind kind = TWaveKind::wkUnsupported;
+  switch (tag) {
+    case 0x0001: kind = TWaveKind::wkPcm; break;
+    case 0x0002: kind = TWaveKind::wkMsAdpcm; break;
+    case 0x0003: kind = TWaveKind::wkFloat; break;
+    case 0x0011: kind = TWaveKind::wkImaAdpcm; break;
+    case 0x0055: kind = TWaveKind::wkCompressed; break;
+    case 0xFFFE: kind = TWaveKind::wkExtensiblePcm; break;
+    default: RaiseWaveError(TWaveError::weFormatTag, HexTag(tag));
+  }
+
+  const std::uint16_t channels = Le16(&b[2]);
+  const std::uint32_t rate = Le32(&b[4]);
+  const std::uint16_t block_align = Le16(&b[12]);
+  const std::uint16_t bits = Le16(&b[14]);
+  Channels = channels;
+  BitsPerSample = bits;
+  if (channels == 0) RaiseWaveError(TWaveError::weNoChannels);
+  if (rate == 0 || rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+    RaiseWaveError(TWaveError::weSampleRate, std::to_string(rate));
+  SampleRate = static_cast<std::int32_t>(rate);
+
+  switch (kind) {
+    case TWaveKind::wkPcm:
+      RequirePcmWidth(bits);
+      RequireFrameFits(channels, bits / 8u);
+      BlockAlign = block_align;
+      break;
+    case TWaveKind::wkFloat:
+      RequireFloatWidth(bits);
+      RequireFrameFits(channels, 8);
+      BlockAlign = block_align;
+      break;
+    case TWaveKind::wkExtensiblePcm: {
+      // The sub-format GUID sits at byte 24 of the (at least 40-byte) extensible
+      // body; the valid-bits and channel-mask fields are not needed: the container
+      // width is what the data holds.
+      if (body_size < 40) RaiseWaveError(TWaveError::weFormatTooShort);
+      const std::uint8_t* sub_format = &b[24];
+      if (SameGuid(sub_format, kSubFormatIeeeFloat)) {
+        kind = TWaveKind::wkExtensibleFloat;
+        RequireFloatWidth(bits);
+        RequireFrameFits(channels, 8);
+      } else if (SameGuid(sub_format, kSubFormatPcm)) {
+        RequirePcmWidth(bits);
+        RequireFrameFits(channels, bits / 8u);
+      } else {
+        RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
+      }
+      BlockAlign = block_align;
+      break;
+    }
+    case TWaveKind::wkImaAdpcm:
+      if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+      if (bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(bits));
+      ImaBlockAlign = block_align;
+      ImaSamplesPerBlock = Le16(&b[18]);
+      if (const auto refusal = CheckImaFormat(channels, ImaBlockAlign, ImaSamplesPerBlock))
+        throw EAuException(std::string(*refusal));
+      break;
+    case TWaveKind::wkMsAdpcm:
+      if (body_size < 22) RaiseWaveError(TWaveError::weFormatTooShort);
+      BlockAlign = block_align;
+      SamplesPerBlock = Le16(&b[18]);
+      CoefCount = Le16(&b[20]);
+      // Also refuses more than 32 pairs and a table running out of the body.
+      if (const auto refusal =
+              CheckMsFormat(channels, BlockAlign, SamplesPerBlock, CoefCount, body_size))
+        throw EAuException(std::string(*refusal));
+      for (std::size_t i = 0; i < CoefCount; ++i) {
+        Coefs[i].Coef1 = static_cast<std::int16_t>(Le16(&b[22 + 4 * i]));
+        Coefs[i].Coef2 = static_cast<std::int16_t>(Le16(&b[24 + 4 * i]));
+      }
+      break;
+    case TWaveKind::wkCompressed:
+      if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+      BlockAlign = block_align;
+      SamplesPerBlock = Le16(&b[18]);
+      break;
+    case TWaveKind::wkExtensibleFloat:
+    case TWaveKind::wkUnsupported:
+      break;
+  }
+  WaveKind = kind;
+}
+
+std::int64_t TWaveIn::NextChunk(std::int64_t chunk, std::uint32_t size, const char* awaited,
+                               std::int64_t stream_size) {
+  // RIFF pads an odd-sized body to an even length. Some writers leave the pad byte
+  // out; their next chunk starts right after the body, which shows because the byte
+  // after the body begins a sensible chunk and the padded position does not. When
+  // both look sensible, the one holding the id the walk awaits wins, else the padded.
+  const std::int64_t unpadded = chunk + 8 + size;
+  if ((size & 1u) == 0) return unpadded;
+  const std::int64_t padded = unpadded + 1;
+  const TChunkLook at_unpadded = LookAtChunk(unpadded, awaited, stream_size);
+  if (at_unpadded == TChunkLook::clNone) return padded;
+  const TChunkLook at_padded = LookAtChunk(padded, awaited, stream_size);
+  if (at_padded == TChunkLook::clNone) return unpadded;
+  if (at_unpadded == TChunkLook::clAwaited && at_padded != TChunkLook::clAwaited) return unpadded;
+  return padded;
+}
+
+TWaveIn::TChunkLook TWaveIn::LookAtChunk(std::int64_t at, const char* awaited,
+                                         std::int64_t stream_size) {
+  if (at + 8 > stream_size) return TChunkLook::clNone;
+  std::uint8_t header[8];
+  Stream->SetPosition(at);
+  if (ReadFull(header, 8) < 8) return TChunkLook::clNone;
+  if (!std::all_of(header, header + 4, Printable)) return TChunkLook::clNone;
+  // A "data" chunk may run past the end (a truncated file); no other chunk may.
+  const bool is_data = SameChunkId(header, "data");
+  if (at + 8 + Le32(header + 4) > stream_size && !is_data) return TChunkLook::clNone;
+  return SameChunkId(header, awaited) ? TChunkLook::clAwaited : TChunkLook::clPlausible;
+}
+
+void TWaveIn::CompleteFormat() {
+  switch (WaveKind) {
+    case TWaveKind::wkPcm:
+    case TWaveKind::wkExtensiblePcm:
+      // Only whole frames are delivered; a partial last frame is dropped.
+      Size -= Size % StoredFrameBytes();
+      break;
+    case TWaveKind::wkFloat:
+    case TWaveKind::wkExtensibleFloat:
+      FloatIsSingle = BitsPerSample == 32;
+      Size -= Size % StoredFrameBytes();
+      if (!FloatIsSingle) Size /= 2;  // 8 stored bytes become 4
+      BitsPerSample = 32;
+      break;
+    case TWaveKind::wkImaAdpcm:
+      BitsPerSample = 16;
+      Size = std::int64_t{ImaFactSamples} * 2 * Channels;
+      break;
+    case TWaveKind::wkMsAdpcm:
+      BitsPerSample = 16;
+      Size = std::int64_t{FactSamples} * 2 * Channels;
+      break;
+    case TWaveKind::wkCompressed:
+      ConvertCompressed();
+      break;
+    case TWaveKind::wkUnsupported:
+      break;
+  }
+}
+
+// The compression-manager conversion of MPEG Layer 3 data goes here: it builds a
+// PCM WAV image of the file in memory, makes the image Stream (keeping the source
+// stream to restore in CloseFile), reads the image's header with ReadHeader and sets
+// WaveKind back to wkCompressed; delivery then reads the image like stored PCM.
+// Until it is built in, such a file is refused rather than opened empty.
+void TWaveIn::ConvertCompressed() { RaiseWaveError(TWaveError::weCompressedUnavailable); }
+
+// ---------------------------------------------------------------------------------
+// Opening and closing
+
+void TWaveIn::OpenFile() {
+  std::lock_guard lock(FileLock);
+  Valid = true;
+  if (OpenCount != 0) return;
+  FloatIsSingle = false;
+  WaveKind = TWaveKind::wkUnsupported;
+  try {
+    if (!StreamAssigned) {
+      OwnStream = std::make_unique<TAuFileStream>(WideFileName, platform::kModeReadShareRead);
+      Stream = OwnStream.get();
+    }
+    ReadHeader();
+    CompleteFormat();
+  } catch (...) {
+    // Nothing stays open: the next OpenFile starts over (and fails the same way).
+    Valid = false;
+    WaveKind = TWaveKind::wkUnsupported;
+    if (!StreamAssigned) Stream = nullptr;
+    OwnStream.reset();
+    throw;
+  }
+  OpenCount = 1;
+}
+
+void TWaveIn::CloseFile() {
+  std::lock_guard lock(FileLock);
+  if (OpenCount <= 0) return;
+  OpenCount = 0;
+  // The image of converted MPEG Layer 3 data is released here too, once it exists.
+  if (!StreamAssigned) {
+    Stream = nullptr;
+    OwnStream.reset();
+  } else if (Seekable && Stream != nullptr) {
+    Stream->SetPosition(0);  // a supplied stream is handed back rewound
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// Delivery
+
+std::uint32_t TWaveIn::ReadFull(void* destination, std::uint32_t count) {
+  auto* out = static_cast<std::uint8_t*>(destination);
+  std::uint32_t total = 0;
+  while (total < count) {
+    const std::size_t got = Stream->Read(out + total, count - total);
+    if (got == 0) break;
+    total += static_cast<std::uint32_t>(got);
+  }
+  return total;
+}
+
+std::uint32_t TWaveIn::ReadPayload(void* destination, std::uint32_t count) {
+  const std::int64_t left = DataEnd - Stream->Position();
+  if (left <= 0) return 0;
+  return ReadFull(destination, static_cast<std::uint32_t>(std::min<std::int64_t>(count, left)));
+}
+
+std::uint32_t TWaveIn::StoredFrameBytes() const {
+  const auto channels = static_cast<std::uint32_t>(Channels);
+  if (IsFloatKind(WaveKind)) return channels * (FloatIsSingle ? 4u : 8u);
+  return channels * (static_cast<std::uint32_t>(BitsPerSample) / 8u);
+}
+
+void TWaveIn::RefillStored() {
+  const std::uint32_t frame = StoredFrameBytes();
+  const std::uint32_t got = ReadPayload(Window.data(), kWindowBytes - kWindowBytes % frame);
+  WindowEnd = got - got % frame;
+}
+
+void TWaveIn::RefillFloat() {
+  // Read as many bytes as whole 64-bit frames fill, whichever the width.
+  const std::uint32_t unit = static_cast<std::uint32_t>(Channels) * 8u;
+  std::uint32_t got = ReadPayload(Window.data(), kWindowBytes - kWindowBytes % unit);
+  got -= got % StoredFrameBytes();
+  const auto bytes = static_cast<std::int32_t>(got);
+  if (FloatIsSingle) {
+    SinglesToInt32(Window.data(), bytes);
+    WindowEnd = got;
+  } else {
+    DoublesToInt32(Window.data(), bytes);
+    WindowEnd = got / 2;
+  }
+}
+
+// The ADPCM refills go here: read one block of ImaBlockAlign (BlockAlign) bytes with
+// ReadPayload, split it (SplitImaBlock / SplitMsBlock) and decode it into Window
+// (DecodeIma* / DecodeMs*, Coefs and CoefCount for MS ADPCM), setting WindowEnd to the
+// decoded bytes. Until they are wired, no block comes and the file delivers nothing.
+bool TWaveIn::RefillImaAdpcm() { return false; }
+bool TWaveIn::RefillMsAdpcm() { return false; }
+
+void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
+  if (!Busy) RaiseWaveError(TWaveError::weNotOpened);
+  if (WindowStart > WindowEnd) {
+    WindowStart = 1;
+    WindowEnd = 0;
+    switch (WaveKind) {
+      case TWaveKind::wkPcm:
+      case TWaveKind::wkExtensiblePcm:
+      case TWaveKind::wkCompressed:  // the PCM image
+        RefillStored();
+        break;
+      case TWaveKind::wkFloat:
+      case TWaveKind::wkExtensibleFloat:
+        RefillFloat();
+        break;
+      case TWaveKind::wkImaAdpcm:
+        if (!RefillImaAdpcm() && !Seekable) {
+          buffer = nullptr;
+          count = 0;
+          return;
+        }
+        break;
+      case TWaveKind::wkMsAdpcm:
+        RefillMsAdpcm();
+        break;
+      case TWaveKind::wkUnsupported:
+        break;
+    }
+  }
+  // Whole delivered frames only: a request below one frame gets nothing.
+  const std::uint32_t frame =
+      (static_cast<std::uint32_t>(Channels) * static_cast<std::uint32_t>(BitsPerSample)) / 8u;
+  count = frame == 0 ? 0 : count - count % frame;
+  count = std::min(count, WindowEnd + 1 - WindowStart);
+  buffer = Window.data() + (WindowStart - 1);
+  WindowStart += count;
+}
+
+bool TWaveIn::SeekInternal(std::int64_t& sample) {
+  WindowStart = 1;
+  WindowEnd = 0;
+  if (sample < 0) return false;
+  std::int64_t index = sample;  // in units of `unit` bytes from DataOffset
+  std::int64_t unit = 0;
+  switch (WaveKind) {
+    case TWaveKind::wkPcm:
+    case TWaveKind::wkExtensiblePcm:
+    case TWaveKind::wkCompressed:  // the PCM image
+    case TWaveKind::wkFloat:
+    case TWaveKind::wkExtensibleFloat:
+      unit = StoredFrameBytes();
+      break;
+    case TWaveKind::wkImaAdpcm:
+      // Delivery resumes at the first frame of the block that holds `sample`.
+      if (ImaSamplesPerBlock == 0) return false;
+      index = sample / ImaSamplesPerBlock;
+      unit = ImaBlockAlign;
+      break;
+    case TWaveKind::wkMsAdpcm:
+      if (SamplesPerBlock == 0) return false;
+      index = sample / SamplesPerBlock;
+      unit = BlockAlign;
+      break;
+    case TWaveKind::wkUnsupported:
+      return false;
+  }
+  if (unit <= 0 || index > (std::numeric_limits<std::int64_t>::max() - DataOffset) / unit)
+    return false;
+  Stream->SetPosition(DataOffset + index * unit);
+  return true;
+}
+
+}  // namespace vornek

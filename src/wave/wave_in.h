@@ -1,0 +1,134 @@
+// TWaveIn: the WAV file reader. It reads the RIFF/WAVE header of its stream (its own
+// file, or a stream handed to SetStream, so that tests and fuzzers run from memory),
+// and hands out interleaved integer PCM from a 16384-byte window:
+//
+//   wkPcm, wkExtensiblePcm     the stored bytes (8-bit unsigned, wider signed)
+//   wkFloat, wkExtensibleFloat signed 32-bit, converted in place (wave/sample_convert.h)
+//   wkImaAdpcm, wkMsAdpcm      signed 16-bit, decoded block by block (the refill is not
+//                              wired yet: such a file opens and delivers nothing)
+//   wkCompressed               PCM from the compression manager (not built in yet:
+//                              Open fails with a text saying so)
+//
+// A header the reader cannot use makes OpenFile (and so Open) fail with an
+// EAuException whose text says what is wrong (wave/wave_errors.h).
+//
+// Layout accepted: "RIFF" and "WAVE" are searched byte by byte in the first 8192 bytes
+// (junk before them is skipped, ids match in any letter case); after "WAVE" the reader
+// walks the chunks by their sizes to the end of the file, skipping bodies by seeking,
+// so "data" may sit behind any amount of metadata. The first "fmt " counts; the
+// compressed kinds need a "fact" chunk between "fmt " and "data". After an odd-sized
+// chunk the next one starts behind the RIFF pad byte, unless the writer left the pad
+// byte out (see NextChunk).
+//
+// Threads: OpenFile and CloseFile hold FileLock (taken after InputLock where both are
+// held). ReadInternal and SeekInternal run under InputLock, taken by Read and Seek, on
+// the consuming output's worker thread.
+//
+// StartSample and EndSample (the range, TAuStreamedInput) and Loop are the reader's
+// published range settings; the conversion uses 0, -1 and false.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "pipeline/input.h"
+#include "pipeline/stream.h"
+#include "wave/ms_adpcm.h"
+
+namespace vornek {
+
+/// What kind of data a WAV file holds.
+enum class TWaveKind : std::uint8_t {
+  wkUnsupported = 0,
+  wkPcm = 1,              ///< format tag 1
+  wkImaAdpcm = 2,         ///< format tag 0x11
+  wkMsAdpcm = 3,          ///< format tag 2
+  wkCompressed = 4,       ///< format tag 0x55, MPEG Layer 3
+  wkFloat = 5,            ///< format tag 3, IEEE float
+  wkExtensiblePcm = 6,    ///< format tag 0xFFFE, PCM sub-format
+  wkExtensibleFloat = 7,  ///< format tag 0xFFFE, IEEE-float sub-format
+};
+
+class TWaveIn : public TAuFileIn {
+ public:
+  /// Bytes of the delivery window; one decoded ADPCM block must fit it.
+  static constexpr std::uint32_t kWindowBytes = 16384;
+  /// "RIFF" and "WAVE" must end before this many bytes of the file.
+  static constexpr std::uint32_t kHeaderSearchLimit = 8192;
+
+  TWaveIn();
+  ~TWaveIn() override;
+
+  /// True when each of the four bytes `read` equals the byte of `expected` or differs
+  /// from it by exactly 0x20 (modulo 256): blind to ASCII letter case.
+  static bool SameChunkId(const std::uint8_t* read, const char* expected);
+  /// True when the 16 bytes at `a` and `b` are equal (GUIDs in file layout).
+  static bool SameGuid(const std::uint8_t* a, const std::uint8_t* b);
+
+  // The header as read by the last OpenFile. Filled by the reader only; everyone else
+  // reads them (the ADPCM refill, the compression-manager conversion, tests).
+  TWaveKind WaveKind = TWaveKind::wkUnsupported;
+  std::uint16_t ImaBlockAlign = 0;       ///< IMA: bytes per block, all channels
+  std::uint16_t ImaSamplesPerBlock = 0;  ///< IMA: frames per block (seeking)
+  std::uint32_t ImaFactSamples = 0;      ///< IMA: frames, from "fact"
+  std::uint16_t BlockAlign = 0;          ///< every kind but IMA: the "fmt " block align
+  std::uint16_t SamplesPerBlock = 0;     ///< MS ADPCM and MPEG Layer 3: frames per block
+  std::uint32_t FactSamples = 0;         ///< MS ADPCM and MPEG Layer 3: frames, from "fact"
+  std::uint16_t CoefCount = 0;           ///< MS ADPCM: predictor pairs in "fmt " (1..32)
+  std::array<MsCoefPair, kMaxMsCoefs> Coefs{};  ///< MS ADPCM: the pairs, as in "fmt "
+  /// Stream position of the first payload byte of "data".
+  std::int64_t DataOffset = 0;
+  /// Stream position where the payload ends: "data" start + its size, cut at the end
+  /// of the stream; the end of the stream when "data" states a size of 0.
+  std::int64_t DataEnd = 0;
+  /// Float data is 32-bit (else 64-bit).
+  bool FloatIsSingle = false;
+
+ protected:
+  void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) override;
+  bool SeekInternal(std::int64_t& sample) override;
+  void OpenFile() override;
+  void CloseFile() override;
+
+  /// Reads the header of `Stream` from its first byte: fills the fields above and the
+  /// format (Channels, SampleRate, BitsPerSample as stored), sets Size to the payload
+  /// bytes for PCM and float kinds (0 when "data" states 0: read to the end), and
+  /// leaves the stream on the first payload byte. Raises EAuException (wave_errors.h)
+  /// for a header it cannot use; failures of the stream pass through.
+  void ReadHeader();
+
+ private:
+  void ParseFormat(std::uint32_t body_size);
+  /// What the bytes at a stream position look like to the chunk walk: no chunk, a
+  /// chunk (printable id, body within the stream unless it is "data"), or a chunk
+  /// with the id the walk awaits.
+  enum class TChunkLook { clNone, clPlausible, clAwaited };
+  TChunkLook LookAtChunk(std::int64_t at, const char* awaited, std::int64_t stream_size);
+  /// Where the chunk after the one at `chunk` (of body `size`) starts; `awaited` is
+  /// the id the walk looks for next.
+  std::int64_t NextChunk(std::int64_t chunk, std::uint32_t size, const char* awaited,
+                         std::int64_t stream_size);
+  /// After ReadHeader: the delivered format and Size, by kind.
+  void CompleteFormat();
+  /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
+  void ConvertCompressed();
+
+  void RefillStored();
+  void RefillFloat();
+  /// One ADPCM block decoded into the window; false when no block came.
+  bool RefillImaAdpcm();
+  bool RefillMsAdpcm();
+
+  /// Reads until `count` bytes or the end of the stream; returns the bytes read.
+  std::uint32_t ReadFull(void* destination, std::uint32_t count);
+  /// As ReadFull, but never past DataEnd.
+  std::uint32_t ReadPayload(void* destination, std::uint32_t count);
+  /// Bytes of one sample frame as stored in the file (PCM and float kinds).
+  std::uint32_t StoredFrameBytes() const;
+
+  std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
+  alignas(16) std::array<std::uint8_t, kWindowBytes> Window{};
+};
+
+}  // namespace vornek

@@ -53,6 +53,10 @@ class File {
   ShareEntry* share_ = nullptr;
 };
 
+/// True when both names exist and name the same file (not merely the same spelling:
+/// links, case-insensitive file systems and relative paths are seen through).
+bool SameFile(const std::u16string& a, const std::u16string& b);
+
 /// Deletes a file by name; returns whether it was deleted.
 bool DeleteFileByName(const std::u16string& name);
 

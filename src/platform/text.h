@@ -11,6 +11,13 @@ std::u16string AnsiToWide(const std::string& text);
 /// UTF-16 to narrow text in the system's code page.
 std::string WideToAnsi(const std::u16string& text);
 
+/// The characters that end the folder or drive part of a path: "/" on POSIX; "\\",
+/// "/" and ":" on Windows.
+const char* PathDelimiters();
+/// True when `byte` is the lead byte of a double-byte character of the narrow code
+/// page (its trail byte is never a delimiter). Never true for UTF-8.
+bool IsLeadByte(unsigned char byte);
+
 /// UTF-16 to UTF-8 (an unpaired surrogate becomes U+FFFD). Platform-independent.
 std::string WideToUtf8(const std::u16string& text);
 /// UTF-8 to UTF-16 (a malformed sequence becomes U+FFFD). Platform-independent.

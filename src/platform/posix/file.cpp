@@ -176,6 +176,13 @@ std::int64_t File::Size(std::string& error) const {
   return info.st_size;
 }
 
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+  struct stat first {}, second {};
+  if (::stat(WideToUtf8(a).c_str(), &first) != 0) return false;
+  if (::stat(WideToUtf8(b).c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool DeleteFileByName(const std::u16string& name) {
   return ::unlink(WideToUtf8(name).c_str()) == 0;
 }

@@ -2,6 +2,7 @@
 // wake-up message, so the host thread sleeps on a condition variable that every queued
 // call (and every explicit wake-up) signals.
 #include "platform/host_thread.h"
+#include "platform/posix/host_queue.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,7 @@ struct HostQueue {
   std::condition_variable work_cv;  // the host thread waits here
   std::condition_variable done_cv;  // posters wait here for their call to have run
   std::deque<PendingCall*> pending;
+  std::deque<posix::Message> messages;
   bool woken = false;
   std::atomic<std::thread::id> host_id{};
 };
@@ -94,6 +96,36 @@ void WaitForHostWork(std::chrono::milliseconds timeout) {
   q.work_cv.wait_for(lock, timeout, [&] { return !q.pending.empty() || q.woken; });
   q.woken = false;
 }
+
+namespace posix {
+
+void PostHostMessage(const Message& message) {
+  HostQueue& q = Queue();
+  {
+    std::lock_guard lock(q.mutex);
+    q.messages.push_back(message);
+  }
+  q.work_cv.notify_all();
+}
+
+std::optional<Message> TakeHostMessage() {
+  HostQueue& q = Queue();
+  std::lock_guard lock(q.mutex);
+  if (q.messages.empty()) return std::nullopt;
+  Message message = q.messages.front();
+  q.messages.pop_front();
+  return message;
+}
+
+void WaitForMessageOrCall(std::chrono::milliseconds timeout) {
+  HostQueue& q = Queue();
+  std::unique_lock lock(q.mutex);
+  q.work_cv.wait_for(lock, timeout,
+                     [&] { return !q.pending.empty() || !q.messages.empty() || q.woken; });
+  q.woken = false;
+}
+
+}  // namespace posix
 
 void WakeHostThread() {
   HostQueue& q = Queue();

@@ -7,4 +7,8 @@ std::u16string AnsiToWide(const std::string& text) { return Utf8ToWide(text); }
 
 std::string WideToAnsi(const std::u16string& text) { return WideToUtf8(text); }
 
+const char* PathDelimiters() { return "/"; }
+
+bool IsLeadByte(unsigned char /*byte*/) { return false; }
+
 }  // namespace vornek::platform

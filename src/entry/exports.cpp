@@ -1,0 +1,10 @@
+// The library's one export.
+#include <cstdint>
+
+#include "entry/unit1.h"
+#include "entry/vornek.h"
+#include "platform/export.h"
+
+extern "C" VORNEK_EXPORT void VORNEK_CALL vnkconv(void* owner_window, const char* path) {
+  vornek::ConvertFile(reinterpret_cast<vornek::platform::WindowHandle>(owner_window), path);
+}

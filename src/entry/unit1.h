@@ -1,0 +1,63 @@
+// The conversion window: a hidden, borderless, zero-sized window whose only purpose is
+// to run a modal message loop on the calling thread for the length of a conversion.
+// It owns the two components that do the work, WaveIn1 (the WAV reader) and FLACOut1
+// (the FLAC writer, whose Input is WaveIn1), built from the window's stored settings.
+//
+// Everything here runs on the host thread: the handlers run inside the modal loop,
+// the output's three event handlers each inside one synchronised delivery.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "flac/flac_out.h"
+#include "platform/window.h"
+#include "wave/wave_in.h"
+
+namespace vornek {
+
+class TForm1 {
+ public:
+  /// Builds WaveIn1 and FLACOut1 from the stored settings (which starts FLACOut1's
+  /// worker and, for the first output, the event thread), then runs FormCreate.
+  TForm1();
+  /// Frees FLACOut1 (ending its worker and, as the last output, the event thread),
+  /// then WaveIn1.
+  ~TForm1();
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  /// Shows the window modally and returns the modal result once the loop has ended.
+  int ShowModal();
+  /// Closes the window (ends the modal loop through its closing step).
+  void Close() { Window.Close(); }
+
+  void FormCreate();
+  void FormActivate();
+  void FormClose();
+  void FLACOut1Progress(TAuOutput* sender);
+  void FLACOut1Done(TAuOutput* sender);
+  void FLACOut1ThreadException(TAuOutput* sender);
+
+  std::unique_ptr<TWaveIn> WaveIn1;
+  std::unique_ptr<TFLACOut> FLACOut1;
+  /// The path given to the call, in the system's narrow code page.
+  std::string SourceFileName;
+
+ private:
+  platform::ModalWindow Window;
+};
+
+/// The text shown, instead of converting, when the FLAC file would replace its input.
+inline constexpr const char* kOutputIsInputMessage =
+    "The output file would overwrite the input file.";
+
+/// The conversion behind the exported call: converts the WAV file at `path` (narrow
+/// text, null reads as empty) into a FLAC file beside it, blocking the calling thread
+/// in a modal loop that keeps `owner`'s messages flowing; failures are shown in a
+/// message box. Never raises. A call made while another runs (from a handler the modal
+/// loop dispatched) returns at once; a call from a thread other than the one that
+/// loaded the library shows a failure instead of converting.
+void ConvertFile(platform::WindowHandle owner, const char* path);
+
+}  // namespace vornek

@@ -1,0 +1,13 @@
+// The user's interrupt (Ctrl-C) for command-line programs.
+#pragma once
+
+#include <functional>
+
+namespace vornek::platform {
+
+/// From now on, an interrupt runs `handler` on a thread of the platform's (not in a
+/// signal context, so it may lock and post), instead of ending the program. Null
+/// restores the default. Meant for the command, not for the library.
+void SetInterruptHandler(std::function<void()> handler);
+
+}  // namespace vornek::platform

@@ -1,0 +1,65 @@
+// Ctrl-C on POSIX: the signal handler only writes a byte to a pipe; a thread of its
+// own reads the pipe and runs the handler, where locking and posting are allowed.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <thread>
+
+#include "platform/interrupt.h"
+
+namespace vornek::platform {
+namespace {
+
+int pipe_fds[2] = {-1, -1};
+std::mutex handler_mutex;
+std::function<void()>& Handler() {
+  static std::function<void()> handler;
+  return handler;
+}
+
+extern "C" void OnSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = ::write(pipe_fds[1], &byte, 1);
+  errno = saved;
+}
+
+void Watch() {
+  char byte;
+  for (;;) {
+    const ssize_t got = ::read(pipe_fds[0], &byte, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return;
+    std::function<void()> handler;
+    {
+      std::lock_guard lock(handler_mutex);
+      handler = Handler();
+    }
+    if (handler) handler();
+  }
+}
+
+}  // namespace
+
+void SetInterruptHandler(std::function<void()> handler) {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return;
+    std::thread(Watch).detach();  // lives as long as the program
+  });
+  const bool install = handler != nullptr;
+  {
+    std::lock_guard lock(handler_mutex);
+    Handler() = std::move(handler);
+  }
+  struct sigaction action {};
+  action.sa_handler = install && pipe_fds[1] >= 0 ? OnSignal : SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace vornek::platform

@@ -1,0 +1,200 @@
+// Files on Windows: CreateFileW with the kernel's own sharing rules, and failures
+// worded by the system's message table.
+#include "platform/win32/windows_api.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/file.h"
+#include "platform/text.h"
+#include "platform/win32/unique_handle.h"
+
+namespace vornek::platform {
+
+// Windows never needs the process's own table of open files: the kernel enforces
+// the share modes.
+struct File::ShareEntry {};
+
+namespace {
+
+HANDLE Native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+const wchar_t* WideName(const std::u16string& name) {
+  // An empty name is passed as an empty string, never as a null pointer.
+  return reinterpret_cast<const wchar_t*>(name.c_str());
+}
+
+/// The system's text for `code`, in the system's language, without the line break
+/// the message table ends its texts with (it would show as an empty line).
+std::string ErrorText(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::u16string text;
+  if (length > 0 && buffer != nullptr) text.assign(reinterpret_cast<const char16_t*>(buffer), length);
+  if (buffer != nullptr) ::LocalFree(buffer);
+  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
+    text.pop_back();
+  if (text.empty()) return "System error " + std::to_string(code) + ".";
+  return WideToAnsi(text);
+}
+
+std::string LastErrorText() { return ErrorText(::GetLastError()); }
+
+// The framework's 16-bit modes, for an existing file: access in the low two bits,
+// sharing in bits 4 to 7.
+DWORD AccessOf(std::uint16_t mode) {
+  switch (mode & 0x3u) {
+    case 0: return GENERIC_READ;
+    case 1: return GENERIC_WRITE;
+    default: return GENERIC_READ | GENERIC_WRITE;
+  }
+}
+
+DWORD ShareOf(std::uint16_t mode) {
+  switch (mode & 0xF0u) {
+    case 0x20: return FILE_SHARE_READ;
+    case 0x30: return FILE_SHARE_WRITE;
+    case 0x40: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: return 0;  // 0x00 and 0x10: no sharing
+  }
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_), share_(other.share_) {
+  other.handle_ = -1;
+  other.share_ = nullptr;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    share_ = other.share_;
+    other.handle_ = -1;
+    other.share_ = nullptr;
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (handle_ >= 0) ::CloseHandle(Native(handle_));
+  handle_ = -1;
+}
+
+File File::Open(const std::u16string& name, std::uint16_t mode, std::string& error) {
+  File file;
+  HANDLE handle;
+  if (mode == kModeCreate) {
+    handle = ::CreateFileW(WideName(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    handle = ::CreateFileW(WideName(name), AccessOf(mode), ShareOf(mode), nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  // The invalid-handle value is compared as such: a valid handle read as a signed
+  // 32-bit number is never the test, since 64-bit handles need not fit in one.
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = LastErrorText();
+    return file;
+  }
+  file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+  return file;
+}
+
+std::size_t File::Read(void* buffer, std::size_t count, std::string& error) {
+  auto* out = static_cast<char*>(buffer);
+  std::size_t total = 0;
+  while (total < count) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(count - total, 1u << 30));
+    DWORD got = 0;
+    if (!::ReadFile(Native(handle_), out + total, piece, &got, nullptr)) {
+      error = LastErrorText();
+      return 0;
+    }
+    if (got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+bool File::Write(const void* buffer, std::size_t count, std::string& error) {
+  const auto* in = static_cast<const char*>(buffer);
+  std::size_t total = 0;
+  while (total < count) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(count - total, 1u << 30));
+    DWORD put = 0;
+    if (!::WriteFile(Native(handle_), in + total, piece, &put, nullptr)) {
+      error = LastErrorText();
+      return false;
+    }
+    if (put == 0) {  // nothing written and no error: the device is full
+      error = ErrorText(ERROR_DISK_FULL);
+      return false;
+    }
+    total += put;
+  }
+  return true;
+}
+
+std::int64_t File::Seek(std::int64_t offset, SeekOrigin origin, std::string& error) {
+  const DWORD method = origin == SeekOrigin::Begin ? FILE_BEGIN
+                       : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                       : FILE_END;
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER at;
+  if (!::SetFilePointerEx(Native(handle_), distance, &at, method)) {
+    error = LastErrorText();
+    return -1;
+  }
+  return at.QuadPart;
+}
+
+std::int64_t File::Size(std::string& error) const {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(Native(handle_), &size)) {
+    error = LastErrorText();
+    return -1;
+  }
+  return size.QuadPart;
+}
+
+namespace {
+
+/// The volume and the file's index on it; two names with the same identity are one
+/// file, whatever their spelling.
+struct FileIdentity {
+  DWORD volume;
+  DWORD index_high;
+  DWORD index_low;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+bool IdentityOf(const std::u16string& name, FileIdentity& identity) {
+  // No access is asked for, and every sharing allowed, so that a file another open
+  // holds exclusively can still be told apart.
+  win32::UniqueHandle handle(::CreateFileW(WideName(name), 0,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle.Get(), &info)) return false;
+  identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+}  // namespace
+
+bool SameFile(const std::u16string& a, const std::u16string& b) {
+  FileIdentity first{}, second{};
+  return IdentityOf(a, first) && IdentityOf(b, second) && first == second;
+}
+
+bool DeleteFileByName(const std::u16string& name) { return ::DeleteFileW(WideName(name)) != FALSE; }
+
+}  // namespace vornek::platform

@@ -1,0 +1,39 @@
+// Ctrl-C and Ctrl-Break on Windows: the console runs its control handlers on a
+// thread of its own, where locking and posting are allowed.
+#include "platform/win32/windows_api.h"
+
+#include <mutex>
+
+#include "platform/interrupt.h"
+
+namespace vornek::platform {
+namespace {
+
+std::mutex handler_mutex;
+std::function<void()>& Handler() {
+  static std::function<void()> handler;
+  return handler;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(handler_mutex);
+    handler = Handler();
+  }
+  if (!handler) return FALSE;  // the default: the process ends
+  handler();
+  return TRUE;
+}
+
+}  // namespace
+
+void SetInterruptHandler(std::function<void()> handler) {
+  static std::once_flag installed;
+  std::call_once(installed, [] { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); });
+  std::lock_guard lock(handler_mutex);
+  Handler() = std::move(handler);
+}
+
+}  // namespace vornek::platform

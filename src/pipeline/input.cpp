@@ -266,11 +266,12 @@ bool TAuFileIn::Seek(std::int64_t sample) {
   ReadAheadOffset = 0;
   std::int64_t target = sample + StartSample;
   try {
-    const bool reached = SeekInternal(target);
+    // A refused seek leaves the source where it was, so the count of bytes handed
+    // out stays what it was too.
+    if (!SeekInternal(target)) return false;
     Position = (target - StartSample) * FrameSize;
-    // A seek back from the end makes the data readable again.
-    if (reached) EndOfData = false;
-    return reached;
+    EndOfData = false;  // a seek back from the end makes the data readable again
+    return true;
   } catch (...) {
     return false;
   }

@@ -32,7 +32,6 @@ enum class TWaveError {
   weFactTooShort,           ///< "fact" body shorter than 4 bytes
   weChunkPastEnd,           ///< a chunk before "data" runs past the end of the file
   weImaBits,                ///< IMA ADPCM with bits per sample other than 4
-  weCompressedUnavailable,  ///< MPEG Layer 3 data while no converter is built in
   weNotOpened,              ///< a read of an input that is not open (last value)
 };
 
@@ -62,8 +61,6 @@ inline constexpr TWaveErrorText kWaveErrorTexts[] = {
      "The WAV file is damaged: its \"{}\" chunk runs past the end of the file."},
     {TWaveError::weImaBits,
      "Unsupported IMA ADPCM format: {} bits per sample (only 4 can be decoded)."},
-    {TWaveError::weCompressedUnavailable,
-     "The WAV file holds MPEG Layer 3 audio, which cannot be converted yet."},
     {TWaveError::weNotOpened, "The Stream is not opened"},
 };
 

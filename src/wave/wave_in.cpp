@@ -13,6 +13,7 @@
 #include "wave/fast_copy.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
+#include "wave/wave_converter.h"
 #include "wave/wave_errors.h"
 
 namespace vornek {
@@ -341,10 +342,14 @@ void TWaveIn::CompleteFormat() {
     case TWaveKind::wkImaAdpcm:
       BitsPerSample = 16;
       Size = std::int64_t{ImaFactSamples} * 2 * Channels;
+      BlockBytes.resize(ImaBlockAlign);
+      CodeBytes.resize(ImaCodeBytes(ImaBlockAlign, Channels));
       break;
     case TWaveKind::wkMsAdpcm:
       BitsPerSample = 16;
       Size = std::int64_t{FactSamples} * 2 * Channels;
+      BlockBytes.resize(BlockAlign);
+      CodeBytes.resize(MsCodeBytes(BlockAlign, Channels));
       break;
     case TWaveKind::wkCompressed:
       ConvertCompressed();
@@ -354,12 +359,17 @@ void TWaveIn::CompleteFormat() {
   }
 }
 
-// The compression-manager conversion of MPEG Layer 3 data goes here: it builds a
-// PCM WAV image of the file in memory, makes the image Stream (keeping the source
-// stream to restore in CloseFile), reads the image's header with ReadHeader and sets
-// WaveKind back to wkCompressed; delivery then reads the image like stored PCM.
-// Until it is built in, such a file is refused rather than opened empty.
-void TWaveIn::ConvertCompressed() { RaiseWaveError(TWaveError::weCompressedUnavailable); }
+void TWaveIn::ConvertCompressed() {
+  // The whole file becomes a PCM WAV image in memory; from here on the image is the
+  // stream, and the source is kept to be restored (or released) by CloseFile.
+  ConvertedStream = ConvertCompressedWave(*Stream);
+  SourceStream = Stream;
+  SourceAssigned = StreamAssigned;
+  Stream = ConvertedStream.get();
+  ReadHeader();
+  CompleteFormat();  // the image is stored PCM
+  WaveKind = TWaveKind::wkCompressed;
+}
 
 // ---------------------------------------------------------------------------------
 // Opening and closing
@@ -381,6 +391,12 @@ void TWaveIn::OpenFile() {
     // Nothing stays open: the next OpenFile starts over (and fails the same way).
     Valid = false;
     WaveKind = TWaveKind::wkUnsupported;
+    if (ConvertedStream) {
+      Stream = SourceStream;
+      StreamAssigned = SourceAssigned;
+      ConvertedStream.reset();
+      SourceStream = nullptr;
+    }
     if (!StreamAssigned) Stream = nullptr;
     OwnStream.reset();
     throw;
@@ -392,7 +408,13 @@ void TWaveIn::CloseFile() {
   std::lock_guard lock(FileLock);
   if (OpenCount <= 0) return;
   OpenCount = 0;
-  // The image of converted MPEG Layer 3 data is released here too, once it exists.
+  if (ConvertedStream) {
+    // Back from the PCM image to the source: the caller's stream, or none.
+    Stream = SourceStream;
+    StreamAssigned = SourceAssigned;
+    ConvertedStream.reset();
+    SourceStream = nullptr;
+  }
   if (!StreamAssigned) {
     Stream = nullptr;
     OwnStream.reset();
@@ -429,31 +451,61 @@ std::uint32_t TWaveIn::StoredFrameBytes() const {
 
 void TWaveIn::RefillStored() {
   const std::uint32_t frame = StoredFrameBytes();
-  const std::uint32_t got = ReadPayload(Window.data(), kWindowBytes - kWindowBytes % frame);
+  const std::uint32_t got = ReadPayload(WindowBytes(), kWindowBytes - kWindowBytes % frame);
   WindowEnd = got - got % frame;
 }
 
 void TWaveIn::RefillFloat() {
   // Read as many bytes as whole 64-bit frames fill, whichever the width.
   const std::uint32_t unit = static_cast<std::uint32_t>(Channels) * 8u;
-  std::uint32_t got = ReadPayload(Window.data(), kWindowBytes - kWindowBytes % unit);
+  std::uint32_t got = ReadPayload(WindowBytes(), kWindowBytes - kWindowBytes % unit);
   got -= got % StoredFrameBytes();
   const auto bytes = static_cast<std::int32_t>(got);
   if (FloatIsSingle) {
-    SinglesToInt32(Window.data(), bytes);
+    SinglesToInt32(WindowBytes(), bytes);
     WindowEnd = got;
   } else {
-    DoublesToInt32(Window.data(), bytes);
+    DoublesToInt32(WindowBytes(), bytes);
     WindowEnd = got / 2;
   }
 }
 
-// The ADPCM refills go here: read one block of ImaBlockAlign (BlockAlign) bytes with
-// ReadPayload, split it (SplitImaBlock / SplitMsBlock) and decode it into Window
-// (DecodeIma* / DecodeMs*, Coefs and CoefCount for MS ADPCM), setting WindowEnd to the
-// decoded bytes. Until they are wired, no block comes and the file delivers nothing.
-bool TWaveIn::RefillImaAdpcm() { return false; }
-bool TWaveIn::RefillMsAdpcm() { return false; }
+// One ADPCM block per refill, read with one stream read and decoded straight into the
+// window. The block's values were checked against the window and the block when the
+// file was opened (CheckImaFormat, CheckMsFormat); the decoders never go outside the
+// spans they are given.
+bool TWaveIn::RefillImaAdpcm() {
+  const std::uint32_t got = ReadPayload(BlockBytes.data(), ImaBlockAlign);
+  if (!SplitImaBlock({BlockBytes.data(), got}, ImaBlockAlign, Channels, ImaState, CodeBytes))
+    return false;
+  // Exactly samples-per-block frames: seeking counts blocks by that field.
+  const std::span<std::int16_t> out(Window.data(),
+                                    std::size_t{ImaSamplesPerBlock} * static_cast<std::size_t>(Channels));
+  auto count = static_cast<std::int32_t>(CodeBytes.size());
+  if (Channels == 2) {
+    DecodeImaStereo(ImaState, CodeBytes, out, count);
+    WindowEnd = static_cast<std::uint32_t>(count) * 4;
+  } else {
+    DecodeImaMono(ImaState, CodeBytes, out, count);
+    WindowEnd = static_cast<std::uint32_t>(count) * 2;
+  }
+  return true;
+}
+
+bool TWaveIn::RefillMsAdpcm() {
+  const std::uint32_t got = ReadPayload(BlockBytes.data(), BlockAlign);
+  if (!SplitMsBlock({BlockBytes.data(), got}, BlockAlign, Channels, MsState, CodeBytes))
+    return false;
+  const std::span<const MsCoefPair> coefs(Coefs.data(), CoefCount);
+  const std::span<std::int16_t> out(Window.data(), Window.size());
+  std::int32_t count = SamplesPerBlock - 2;
+  if (Channels == 2)
+    DecodeMsStereo(MsState, coefs, CodeBytes, out, count);
+  else
+    DecodeMsMono(MsState, coefs, CodeBytes, out, count);
+  WindowEnd = static_cast<std::uint32_t>(count);
+  return true;
+}
 
 void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
   if (!Busy) RaiseWaveError(TWaveError::weNotOpened);
@@ -489,7 +541,7 @@ void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
       (static_cast<std::uint32_t>(Channels) * static_cast<std::uint32_t>(BitsPerSample)) / 8u;
   count = frame == 0 ? 0 : count - count % frame;
   count = std::min(count, WindowEnd + 1 - WindowStart);
-  buffer = Window.data() + (WindowStart - 1);
+  buffer = WindowBytes() + (WindowStart - 1);
   WindowStart += count;
 }
 
@@ -502,11 +554,13 @@ bool TWaveIn::SeekInternal(std::int64_t& sample) {
   switch (WaveKind) {
     case TWaveKind::wkPcm:
     case TWaveKind::wkExtensiblePcm:
-    case TWaveKind::wkCompressed:  // the PCM image
     case TWaveKind::wkFloat:
     case TWaveKind::wkExtensibleFloat:
       unit = StoredFrameBytes();
       break;
+    case TWaveKind::wkCompressed:
+      // Converted data is not repositioned: the stream stays where it is.
+      return false;
     case TWaveKind::wkImaAdpcm:
       // Delivery resumes at the first frame of the block that holds `sample`.
       if (ImaSamplesPerBlock == 0) return false;

@@ -4,10 +4,10 @@
 //
 //   wkPcm, wkExtensiblePcm     the stored bytes (8-bit unsigned, wider signed)
 //   wkFloat, wkExtensibleFloat signed 32-bit, converted in place (wave/sample_convert.h)
-//   wkImaAdpcm, wkMsAdpcm      signed 16-bit, decoded block by block (the refill is not
-//                              wired yet: such a file opens and delivers nothing)
-//   wkCompressed               PCM from the compression manager (not built in yet:
-//                              Open fails with a text saying so)
+//   wkImaAdpcm, wkMsAdpcm      signed 16-bit, decoded block by block
+//   wkCompressed               16-bit PCM: the whole file is converted through the
+//                              compression manager into an image in memory when it
+//                              is opened, and the image is read like stored PCM
 //
 // A header the reader cannot use makes OpenFile (and so Open) fail with an
 // EAuException whose text says what is wrong (wave/wave_errors.h).
@@ -31,9 +31,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "pipeline/input.h"
 #include "pipeline/stream.h"
+#include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 
 namespace vornek {
@@ -127,8 +129,21 @@ class TWaveIn : public TAuFileIn {
   /// Bytes of one sample frame as stored in the file (PCM and float kinds).
   std::uint32_t StoredFrameBytes() const;
 
+  /// The delivery window. ADPCM decodes 16-bit samples into it; every other kind
+  /// reads or converts bytes in place (WindowBytes).
+  std::uint8_t* WindowBytes() { return reinterpret_cast<std::uint8_t*>(Window.data()); }
+
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
-  alignas(16) std::array<std::uint8_t, kWindowBytes> Window{};
+  /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
+  std::unique_ptr<TMemoryStream> ConvertedStream;
+  TStream* SourceStream = nullptr;  ///< Stream before the switch to the image
+  bool SourceAssigned = false;      ///< StreamAssigned before the switch to the image
+  /// ADPCM: the current block as read, its code bytes, and the block header state.
+  std::vector<std::uint8_t> BlockBytes;
+  std::vector<std::uint8_t> CodeBytes;
+  ImaBlockState ImaState;
+  MsBlockState MsState;
+  alignas(16) std::array<std::int16_t, kWindowBytes / 2> Window{};
 };
 
 }  // namespace vornek

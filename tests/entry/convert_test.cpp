@@ -44,11 +44,12 @@ std::vector<std::int32_t> WriteWav(const std::string& path, std::size_t frames) 
 class Convert : public testing::Test {
  protected:
   void TearDown() override {
-    EXPECT_EQ(ThreadCount(), threads_before_) << "a thread of the library is left";
+    EXPECT_EQ(ThreadCountBecomes(threads_before_), threads_before_)
+        << "a thread of the library is left";
     EXPECT_EQ(platform::OwnerWindow(), 0u);
   }
   TempDir dir_;
-  int threads_before_ = ThreadCount();
+  int threads_before_ = SettledThreadCount();
 };
 
 TEST_F(Convert, AWavFileBecomesAFlacFileBesideItThatDecodesToTheSameSamples) {
@@ -74,7 +75,7 @@ TEST_F(Convert, TwoCallsInARowBothWork) {
     ConvertFile(0, wav.c_str());
     EXPECT_TRUE(messages.texts.empty());
     EXPECT_EQ(DecodeFlac(dir_.File(std::string(name) + ".flac")).samples, samples);
-    EXPECT_EQ(ThreadCount(), threads_before_);
+    EXPECT_EQ(ThreadCountBecomes(threads_before_), threads_before_);
   }
 }
 

@@ -306,17 +306,17 @@ TEST(Engine, RemovingTheInputOfABusyOutputStopsItWithoutThrowing) {
 }
 
 TEST(Engine, ThreadsEndWithTheLastOutputAndANewOutputStartsThemAgain) {
-  const int before = ThreadCount();
+  const int before = SettledThreadCount();
   {
     StepOutput a;
-    EXPECT_EQ(ThreadCount(), before + 2) << "a worker and the event thread";
+    EXPECT_EQ(ThreadCountBecomes(before + 2), before + 2) << "a worker and the event thread";
     {
       StepOutput b;
-      EXPECT_EQ(ThreadCount(), before + 3) << "the event thread is shared";
+      EXPECT_EQ(ThreadCountBecomes(before + 3), before + 3) << "the event thread is shared";
     }
-    EXPECT_EQ(ThreadCount(), before + 2);
+    EXPECT_EQ(ThreadCountBecomes(before + 2), before + 2);
   }
-  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_EQ(ThreadCountBecomes(before), before);
   EXPECT_EQ(EventHandler(), nullptr);
 
   MemoryInput input(Bytes(2));
@@ -329,7 +329,7 @@ TEST(Engine, ThreadsEndWithTheLastOutputAndANewOutputStartsThemAgain) {
 }
 
 TEST(Engine, DestroyingAnOutputWhoseEventsAreStillQueuedDeliversNothingOfIt) {
-  const int before = ThreadCount();
+  const int before = SettledThreadCount();
   EventLog log;
   {
     MemoryInput input(Bytes(16));
@@ -343,7 +343,7 @@ TEST(Engine, DestroyingAnOutputWhoseEventsAreStillQueuedDeliversNothingOfIt) {
   }
   PumpFor(100ms);
   EXPECT_FALSE(log.Has("done"));
-  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_EQ(ThreadCountBecomes(before), before);
 }
 
 TEST(HostThread, SynchronisedCallsRunOnTheHostAndHandBackTheirFailure) {

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 
+#include <thread>
+
 #include "platform/host_thread.h"
 
 namespace vornek::test {
@@ -29,6 +31,26 @@ int ThreadCount() {
     ::closedir(dir);
   }
   return count;
+}
+
+int SettledThreadCount() {
+  int last = ThreadCount();
+  for (int i = 0; i < 400; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int now = ThreadCount();
+    if (now == last) return now;
+    last = now;
+  }
+  return last;
+}
+
+int ThreadCountBecomes(int count) {
+  int now = ThreadCount();
+  for (int i = 0; i < 600 && now != count; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    now = ThreadCount();
+  }
+  return now;
 }
 
 }  // namespace vornek::test

@@ -18,4 +18,12 @@ void PumpFor(std::chrono::milliseconds duration);
 /// The number of threads of this process (from /proc).
 int ThreadCount();
 
+/// The number of threads once it has stopped changing: a thread that has just been
+/// joined can still be listed for a moment while the system finishes it.
+int SettledThreadCount();
+
+/// Waits (up to a few seconds) until the process has `count` threads; returns the
+/// count it saw last.
+int ThreadCountBecomes(int count);
+
 }  // namespace vornek::test

@@ -193,8 +193,7 @@ TEST(WaveTools, AdpcmFilesOfSoxAndFfmpegAreClassified) {
   }
 }
 
-// Until the compression-manager conversion is built in, such a file is refused.
-TEST(WaveTools, MpegLayer3InWavIsRecognised) {
+TEST(WaveTools, MpegLayer3InWavIsConvertedToPcmOnOpen) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   TempDir dir;
   const std::string wav = dir.File("mp3.wav");
@@ -202,7 +201,20 @@ TEST(WaveTools, MpegLayer3InWavIsRecognised) {
     GTEST_SKIP() << "this ffmpeg has no MPEG Layer 3 encoder";
   TWaveIn wave;
   wave.SetFileName(wav);
-  EXPECT_EQ(OpenFailure(wave), WaveErrorText(TWaveError::weCompressedUnavailable));
+  ASSERT_EQ(OpenFailure(wave), "");
+  EXPECT_EQ(wave.WaveKind, TWaveKind::wkCompressed);
+  EXPECT_EQ(wave.GetBitsPerSample(), 16);
+  EXPECT_EQ(wave.GetSampleRate(), 44100);
+  EXPECT_GT(wave.Size, 0);
+  EXPECT_FALSE(wave.Seek(10)) << "converted data is not repositioned";
+  std::vector<std::uint8_t> buffer(4096);
+  std::int64_t total = 0;
+  bool end = false;
+  while (!end) total += wave.ReadFully(buffer.data(), 4096, end);
+  EXPECT_EQ(total, wave.Size);
+  wave.Close();
+  EXPECT_EQ(OpenFailure(wave), "") << "closing released the image; opening converts again";
+  wave.Close();
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,6 +111,85 @@ TEST(Cli, UsageHelpAndVersion) {
   const Result version = RunCli(dir, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("vornek ") + VORNEK_VERSION + "\n");
+}
+
+bool RunShell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::vector<std::int32_t> RawS16(const std::string& path) {
+  const auto bytes = ReadBytes(path);
+  std::vector<std::int32_t> out(bytes.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<std::int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  return out;
+}
+
+// Compressed WAV files that other tools write become 16-bit FLAC files holding what an
+// independent decoder makes of them (IMA checked against sox, Microsoft ADPCM against
+// ffmpeg: each decodes its codec by the reference arithmetic).
+TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
+  struct Case {
+    const char* encode;  // {in} {out}
+    const char* decode;  // {in} {raw}
+    int channels;
+  };
+  const Case cases[] = {
+      {"sox {in} -e ima-adpcm {out}", "sox {in} -t raw -e signed-integer -b 16 -L {raw}", 1},
+      {"ffmpeg -nostdin -y -i {in} -c:a adpcm_ima_wav {out}",
+       "sox {in} -t raw -e signed-integer -b 16 -L {raw}", 2},
+      {"ffmpeg -nostdin -y -i {in} -c:a adpcm_ms {out}",
+       "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 2},
+      {"sox {in} -e ms-adpcm {out}", "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 1},
+  };
+  if (!RunShell("sox --version") || !RunShell("ffmpeg -version")) GTEST_SKIP() << "needs sox and ffmpeg";
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.encode);
+    TempDir dir;
+    // At half scale: the IMA decoder floors at -32767 where sox floors at -32768.
+    std::vector<std::int32_t> source = TestSignal(30011, k.channels, 16);
+    for (std::int32_t& s : source) s /= 2;
+    WriteBytes(dir.File("source.wav"), SimpleWav(1, static_cast<std::uint16_t>(k.channels), 22050,
+                                                 16, ToPcm(source, 16)));
+    auto fill = [&](std::string command) {
+      for (auto [key, value] : {std::pair{"{in}", "source.wav"}, {"{out}", "adpcm.wav"}}) {
+        command.replace(command.find(key), std::strlen(key), dir.File(value));
+      }
+      return command;
+    };
+    ASSERT_TRUE(RunShell(fill(k.encode)));
+    std::string decode = k.decode;
+    decode.replace(decode.find("{in}"), 4, dir.File("adpcm.wav"));
+    decode.replace(decode.find("{raw}"), 5, dir.File("reference.raw"));
+    ASSERT_TRUE(RunShell(decode));
+
+    const Result r = RunCli(dir, {"adpcm.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Decoded d = DecodeFlac(dir.File("adpcm.flac"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.bits, 16u);
+    EXPECT_EQ(d.channels, static_cast<std::uint32_t>(k.channels));
+    std::vector<std::int32_t> expected = RawS16(dir.File("reference.raw"));
+    ASSERT_GE(expected.size(), d.samples.size());
+    expected.resize(d.samples.size());
+    EXPECT_EQ(d.samples, expected);
+    EXPECT_GE(d.samples.size(), 30011u * static_cast<std::size_t>(k.channels)) << "cut to the fact count";
+  }
+}
+
+TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
+  TempDir dir;
+  if (!RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
+           "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")))
+    GTEST_SKIP() << "no ffmpeg with an MPEG Layer 3 encoder";
+  const Result r = RunCli(dir, {"mp3.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Decoded d = DecodeFlac(dir.File("mp3.flac"));
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.bits, 16u);
+  EXPECT_EQ(d.channels, 2u);
+  EXPECT_EQ(d.rate, 48000u);
+  EXPECT_NEAR(static_cast<double>(d.total), 72000.0, 2 * 1152.0);
 }
 
 TEST(Cli, CtrlCStopsTheConversionAndRemovesItsPartialFile) {

@@ -19,7 +19,6 @@
 #include "flac/flac_out.h"
 #include "pipeline/au_exception.h"
 #include "pipeline/input.h"
-#include "pipeline/module.h"
 #include "support/host_loop.h"
 
 namespace vornek::test {
@@ -110,14 +109,7 @@ inline RunResult RunAndWait(TFLACOut& out) {
   out.OnThreadException = [result](TAuOutput* sender) {
     result->failures.push_back(sender->GetExceptionMessage());
   };
-  {
-    // Run's wake loop can, when the host thread is preempted inside it, wake the
-    // worker a second time after a very short run has already ended and parked again,
-    // which starts an unasked-for second run. Holding the binding's lock keeps this
-    // run inside Prepare (LoadLibFLAC) until Run has returned.
-    std::lock_guard hold(ModuleLock());
-    out.Run();
-  }
+  out.Run();
   PumpUntil([&] { return result->finished; }, std::chrono::seconds(60));
   out.OnDone = nullptr;
   out.OnThreadException = nullptr;

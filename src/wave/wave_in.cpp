@@ -391,14 +391,7 @@ void TWaveIn::OpenFile() {
     // Nothing stays open: the next OpenFile starts over (and fails the same way).
     Valid = false;
     WaveKind = TWaveKind::wkUnsupported;
-    if (ConvertedStream) {
-      Stream = SourceStream;
-      StreamAssigned = SourceAssigned;
-      ConvertedStream.reset();
-      SourceStream = nullptr;
-    }
-    if (!StreamAssigned) Stream = nullptr;
-    OwnStream.reset();
+    ReleaseSource();
     throw;
   }
   OpenCount = 1;
@@ -408,6 +401,12 @@ void TWaveIn::CloseFile() {
   std::lock_guard lock(FileLock);
   if (OpenCount <= 0) return;
   OpenCount = 0;
+  ReleaseSource();
+  if (StreamAssigned && Seekable && Stream != nullptr)
+    Stream->SetPosition(0);  // a supplied stream is handed back rewound
+}
+
+void TWaveIn::ReleaseSource() {
   if (ConvertedStream) {
     // Back from the PCM image to the source: the caller's stream, or none.
     Stream = SourceStream;
@@ -418,8 +417,6 @@ void TWaveIn::CloseFile() {
   if (!StreamAssigned) {
     Stream = nullptr;
     OwnStream.reset();
-  } else if (Seekable && Stream != nullptr) {
-    Stream->SetPosition(0);  // a supplied stream is handed back rewound
   }
 }
 

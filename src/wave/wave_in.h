@@ -115,6 +115,9 @@ class TWaveIn : public TAuFileIn {
   void CompleteFormat();
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
   void ConvertCompressed();
+  /// Drops the PCM image (back to the source stream) and the reader's own file
+  /// stream; a supplied stream stays the Stream.
+  void ReleaseSource();
 
   void RefillStored();
   void RefillFloat();

@@ -72,8 +72,8 @@ void ProcessMessages();
 /// owned by the owner window; returns when it has been dismissed.
 void ShowMessage(const std::string& text);
 
-/// Where message box texts go on platforms without message boxes; null restores the
-/// default (standard error). Ignored on Windows, which shows a real box.
+/// Where message box texts go instead of a box; null restores the default (standard
+/// error on POSIX, a real box on Windows). The command sets one; the library never does.
 using MessageSink = std::function<void(const std::string& text)>;
 void SetMessageSink(MessageSink sink);
 

@@ -1,0 +1,69 @@
+#include "robust/run_cli.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/files.h"
+
+namespace vornek::test {
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+CliRun RunVornek(const std::string& folder, const std::vector<std::string>& args,
+                 std::chrono::seconds limit) {
+  // Its output goes to a folder of its own: the input's folder holds only the case.
+  const TempDir logs;
+  const std::string out_path = logs.File("stdout"), err_path = logs.File("stderr");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(folder.c_str()) != 0) ::_exit(99);
+    if (!std::freopen(out_path.c_str(), "w", stdout) || !std::freopen(err_path.c_str(), "w", stderr))
+      ::_exit(98);
+    std::vector<char*> argv{const_cast<char*>(VORNEK_CLI_FILE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VORNEK_CLI_FILE, argv.data());
+    ::_exit(97);
+  }
+  CliRun run;
+  if (pid < 0) return run;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      run.hung = true;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!run.hung && WIFEXITED(status)) {
+    run.exited = true;
+    run.status = WEXITSTATUS(status);
+  } else if (!run.hung && WIFSIGNALED(status)) {
+    run.signal = WTERMSIG(status);
+  }
+  run.out = Slurp(out_path);
+  run.err = Slurp(err_path);
+  return run;
+}
+
+}  // namespace vornek::test

@@ -1,0 +1,23 @@
+// Runs the built `vornek` command as a user would, with a time limit that only guards
+// against a hang.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace vornek::test {
+
+struct CliRun {
+  bool exited = false;   ///< ended by exit (not by a signal, not killed for a hang)
+  int status = -1;       ///< the exit status, when it exited
+  int signal = 0;        ///< the signal that ended it, if any
+  bool hung = false;     ///< still running at the limit (then killed)
+  std::string out, err;  ///< what it printed
+};
+
+/// Runs `vornek args...` in `folder`, killing it if it runs past `limit`.
+CliRun RunVornek(const std::string& folder, const std::vector<std::string>& args,
+                 std::chrono::seconds limit = std::chrono::seconds(60));
+
+}  // namespace vornek::test

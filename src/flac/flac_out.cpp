@@ -261,8 +261,19 @@ void TFLACOut::Done() {
   EncoderInitialised = false;
   std::vector<std::uint8_t>().swap(Buffer);
   std::vector<std::int32_t>().swap(Samples);
+  // The stream gathers writes: what it still holds must reach the file, and a failure
+  // to write it is a failure of the run.
+  std::string unwritten;
+  if (Stream) {
+    try {
+      Stream->Flush();
+    } catch (const std::exception& e) {
+      unwritten = e.what();
+    }
+  }
   Stream.reset();
   if (Input) Input->Close();
+  if (!unwritten.empty()) throw EAuException(unwritten);
   if (!finished) throw EAuException(kEncodeFailure);
 }
 

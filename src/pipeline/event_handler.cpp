@@ -109,8 +109,11 @@ void TEventHandler::Execute(platform::Thread& self) {
     while (std::unique_ptr<TEventRec> record = TakeFirstEvent()) {
       if (record->Kind == TEventKind::ekDone) {
         TAuThread& worker = *record->Thread;
-        // OnDone may start the output again, and Run wakes only a parked worker.
-        while (!worker.Parked && !worker.Finished()) platform::Sleep(10);
+        // OnDone may start the output again, and Run wakes only a parked worker. The
+        // worker signals WakeEvent when it parks; the 10 ms limit only bounds a missed
+        // signal. Consuming a post's signal here loses nothing: the queue is emptied
+        // before every wait below.
+        while (!worker.Parked && !worker.Finished()) WakeEvent.Wait(std::chrono::milliseconds(10));
         TAuOutput& output = *record->Sender;
         // The output is idle already: the worker cleared Busy before it posted this
         // record. Clearing it here again could only hit a newer run that the host

@@ -48,6 +48,10 @@ class TEventHandler {
   void BlockOutput(TAuOutput* output);
   void UnblockOutput();
 
+  /// Worker: it has just parked. A done delivery waiting for it goes on at once
+  /// instead of at its next poll.
+  void NotifyParked() { WakeEvent.Set(); }
+
   /// Host thread, while `output` is destroyed (its worker has ended): drops its queued
   /// events and waits, running synchronised calls, until the event thread no longer
   /// holds one of its records. Nothing of `output` is touched by this thread afterwards.

@@ -24,6 +24,7 @@ void TAuThread::Park() {
   // which raises the request before it looks at Parked: one of the two sees the other.
   ResumeEvent.Reset();
   Parked = true;
+  if (TEventHandler* events = EventHandler()) events->NotifyParked();
   if (!self_->Terminated()) ResumeEvent.Wait();
   Parked = false;
   ++Wakeups;

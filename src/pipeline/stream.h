@@ -24,6 +24,9 @@ class TStream {
   /// Moves the position; returns the new one.
   virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
   virtual std::int64_t Size() = 0;
+  /// Hands every byte written so far to the medium; fails like Write. A stream that
+  /// writes through has nothing to do.
+  virtual void Flush() {}
 
   std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
   void SetPosition(std::int64_t position) { Seek(position, SeekOrigin::Begin); }

@@ -106,7 +106,33 @@ TEST(FileStream, ReadsSeeksAndSizes) {
   EXPECT_EQ(stream.Read(buffer, 4), 2u);
   EXPECT_EQ(buffer[0], 13);
   EXPECT_EQ(stream.Read(buffer, 4), 0u);
-  EXPECT_THROW(stream.Write("x", 1), EAuException) << "opened for reading only";
+  // Writes are gathered: the refusal of a stream opened for reading comes when the
+  // gathered bytes are handed to the system.
+  stream.Write("x", 1);
+  EXPECT_THROW(stream.Flush(), EAuException) << "opened for reading only";
+}
+
+TEST(FileStream, GatheredWritesLandWhereTheyWereMade) {
+  TempDir dir;
+  const std::string path = dir.File("out.bin");
+  {
+    TAuFileStream stream(Wide(path), platform::kModeCreate);
+    stream.Write("0123456789", 10);
+    EXPECT_EQ(stream.Position(), 10);
+    stream.SetPosition(2);  // back over gathered bytes, as an encoder rewrites its header
+    stream.Write("ab", 2);
+    EXPECT_EQ(stream.Position(), 4);
+    stream.Seek(0, SeekOrigin::End);
+    stream.Write("!", 1);
+    EXPECT_EQ(stream.Size(), 11);
+    std::vector<std::uint8_t> big(300 * 1024, 'z');  // larger than what is gathered
+    stream.Write(big.data(), big.size());
+    stream.Flush();
+  }
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  ASSERT_EQ(bytes.size(), 11u + 300 * 1024);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 11), "01ab456789!");
+  EXPECT_EQ(bytes.back(), 'z');
 }
 
 TEST(FileStream, NonAsciiNamesRoundTrip) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +117,9 @@ struct Case {
   Bytes twin;
   Setup setup = Setup::kFile;
 };
+
+/// Names a case in test listings (rather than dumping its bytes).
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::string Text(E error, std::string_view detail = {}) { return WaveErrorText(error, detail); }
 std::string Text(std::string_view adpcm_refusal) { return std::string(adpcm_refusal); }

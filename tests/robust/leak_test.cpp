@@ -92,7 +92,7 @@ TEST_F(Leaks, AThousandCallsLeaveNoThreadFileOrMemoryBehind) {
   ASSERT_FALSE(HasFatalFailure());
   const int threads = SettledThreadCount();
   const std::size_t files = OpenFileCount();
-  const std::int64_t resident = ResidentBytes();
+  [[maybe_unused]] const std::int64_t resident = ResidentBytes();
 
   Convert(1000);
   ASSERT_FALSE(HasFatalFailure());

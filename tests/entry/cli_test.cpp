@@ -2,21 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "flac/flac_fixtures.h"
 #include "support/files.h"
+#include "support/run_cli.h"
 #include "support/wav_writer.h"
 
 namespace vornek::test {
@@ -24,41 +21,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 /// Runs the command with `args` in `dir`; `while_running` is called with its process id.
-Result RunCli(const TempDir& dir, const std::vector<std::string>& args,
-              const std::function<void(pid_t)>& while_running = nullptr) {
-  const std::string out_path = dir.File(".stdout"), err_path = dir.File(".stderr");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.Path().c_str()) != 0) ::_exit(99);
-    if (!std::freopen(out_path.c_str(), "w", stdout) || !std::freopen(err_path.c_str(), "w", stderr))
-      ::_exit(98);
-    std::vector<char*> argv{const_cast<char*>(VORNEK_CLI_FILE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VORNEK_CLI_FILE, argv.data());
-    ::_exit(97);
-  }
-  if (while_running) while_running(pid);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  Result r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.out = Slurp(out_path);
-  r.err = Slurp(err_path);
-  return r;
+CliRun RunCli(const TempDir& dir, const std::vector<std::string>& args,
+              const std::function<void(int)>& while_running = nullptr) {
+  return RunVornek(VORNEK_CLI_FILE, dir.Path().string(), args, while_running);
 }
 
 void WriteWav(const TempDir& dir, const std::string& name, std::size_t frames) {
@@ -69,7 +35,7 @@ TEST(Cli, ConvertsEachFileAndPrintsOneLineEach) {
   TempDir dir;
   WriteWav(dir, "a.wav", 44100);
   WriteWav(dir, "b.wav", 4410);
-  const Result r = RunCli(dir, {"a.wav", "b.wav"});
+  const CliRun r = RunCli(dir, {"a.wav", "b.wav"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(DecodeFlac(dir.File("a.flac")).ok);
   EXPECT_TRUE(DecodeFlac(dir.File("b.flac")).ok);
@@ -82,7 +48,7 @@ TEST(Cli, ConvertsEachFileAndPrintsOneLineEach) {
 TEST(Cli, QuietPrintsNothing) {
   TempDir dir;
   WriteWav(dir, "a.wav", 100);
-  const Result r = RunCli(dir, {"-q", "a.wav"});
+  const CliRun r = RunCli(dir, {"-q", "a.wav"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
@@ -91,7 +57,7 @@ TEST(Cli, QuietPrintsNothing) {
 TEST(Cli, AFailureIsReportedAndTheOtherFilesStillConvert) {
   TempDir dir;
   WriteWav(dir, "good.wav", 100);
-  const Result r = RunCli(dir, {"missing.wav", "good.wav"});
+  const CliRun r = RunCli(dir, {"missing.wav", "good.wav"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "vornek: missing.wav: No such file or directory\n");
   EXPECT_TRUE(DecodeFlac(dir.File("good.flac")).ok);
@@ -99,16 +65,16 @@ TEST(Cli, AFailureIsReportedAndTheOtherFilesStillConvert) {
 
 TEST(Cli, UsageHelpAndVersion) {
   TempDir dir;
-  const Result none = RunCli(dir, {});
+  const CliRun none = RunCli(dir, {});
   EXPECT_EQ(none.status, 2);
   EXPECT_NE(none.err.find("Usage: vornek"), std::string::npos);
-  const Result bad = RunCli(dir, {"--frobnicate", "a.wav"});
+  const CliRun bad = RunCli(dir, {"--frobnicate", "a.wav"});
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("unknown option '--frobnicate'"), std::string::npos);
-  const Result help = RunCli(dir, {"--help"});
+  const CliRun help = RunCli(dir, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: vornek"), std::string::npos);
-  const Result version = RunCli(dir, {"--version"});
+  const CliRun version = RunCli(dir, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, std::string("vornek ") + VORNEK_VERSION + "\n");
 }
@@ -163,7 +129,7 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
     decode.replace(decode.find("{raw}"), 5, dir.File("reference.raw"));
     ASSERT_TRUE(RunShell(decode));
 
-    const Result r = RunCli(dir, {"adpcm.wav"});
+    const CliRun r = RunCli(dir, {"adpcm.wav"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Decoded d = DecodeFlac(dir.File("adpcm.flac"));
     ASSERT_TRUE(d.ok);
@@ -182,7 +148,7 @@ TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
   if (!RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
            "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")))
     GTEST_SKIP() << "no ffmpeg with an MPEG Layer 3 encoder";
-  const Result r = RunCli(dir, {"mp3.wav"});
+  const CliRun r = RunCli(dir, {"mp3.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Decoded d = DecodeFlac(dir.File("mp3.flac"));
   ASSERT_TRUE(d.ok);
@@ -196,16 +162,17 @@ TEST(Cli, CtrlCStopsTheConversionAndRemovesItsPartialFile) {
   TempDir dir;
   WriteWav(dir, "long.wav", 44100 * 300);
   WriteWav(dir, "next.wav", 100);
-  const Result r = RunCli(dir, {"long.wav", "next.wav"}, [&](pid_t pid) {
+  const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&](int pid) {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < deadline) {
-      std::error_code ignored;
-      if (std::filesystem::file_size(dir.File("long.flac"), ignored) > 4096) break;
+      std::error_code missing;  // file_size answers -1 (as unsigned) for a missing file
+      const std::uintmax_t size = std::filesystem::file_size(dir.File("long.flac"), missing);
+      if (!missing && size > 4096) break;
       std::this_thread::sleep_for(1ms);
     }
     ::kill(pid, SIGINT);
   });
-  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_EQ(r.status, 130) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
   EXPECT_FALSE(std::filesystem::exists(dir.File("long.flac")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("next.flac"))) << "nothing after the interrupt";
   EXPECT_TRUE(std::filesystem::exists(dir.File("long.wav")));

@@ -15,7 +15,7 @@
 
 #include "entry/unit1.h"
 #include "flac/flac_fixtures.h"
-#include "robust/run_cli.h"
+#include "support/run_cli.h"
 #include "support/files.h"
 #include "support/wav_writer.h"
 #include "wave/adpcm_errors.h"
@@ -205,7 +205,7 @@ class BadInput : public testing::TestWithParam<Case> {};
 std::vector<std::int32_t> TwinSamples(const Bytes& file) {
   TempDir dir;
   WriteBytes(dir.File("twin.wav"), file);
-  const CliRun run = RunVornek(dir.Path().string(), {"-q", "twin.wav"});
+  const CliRun run = RunVornek(VORNEK_CLI_FILE, dir.Path().string(), {"-q", "twin.wav"});
   EXPECT_TRUE(run.exited && run.status == 0) << "the twin must convert: " << run.err;
   const Decoded d = DecodeFlac(dir.File("twin.flac"));
   EXPECT_TRUE(d.ok);
@@ -224,7 +224,7 @@ TEST_P(BadInput, EndsInItsFailureTextOrConvertsWhatIsThereAndLeavesTheInputAlone
   }
   if (c.setup == Setup::kFlacIsDirectory) fs::create_directory(dir.Path() / "case.flac");
 
-  const CliRun run = RunVornek(dir.Path().string(), {input});
+  const CliRun run = RunVornek(VORNEK_CLI_FILE, dir.Path().string(), {input});
 
   EXPECT_FALSE(run.hung) << "still running at the time limit";
   EXPECT_EQ(run.signal, 0) << "ended by signal " << run.signal << ": " << run.err;

@@ -1,4 +1,4 @@
-#include "robust/run_cli.h"
+#include "support/run_cli.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -24,8 +24,9 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-CliRun RunVornek(const std::string& folder, const std::vector<std::string>& args,
-                 std::chrono::seconds limit) {
+CliRun RunVornek(const std::string& program, const std::string& folder,
+                 const std::vector<std::string>& args,
+                 const std::function<void(int pid)>& while_running, std::chrono::seconds limit) {
   // Its output goes to a folder of its own: the input's folder holds only the case.
   const TempDir logs;
   const std::string out_path = logs.File("stdout"), err_path = logs.File("stderr");
@@ -34,14 +35,15 @@ CliRun RunVornek(const std::string& folder, const std::vector<std::string>& args
     if (::chdir(folder.c_str()) != 0) ::_exit(99);
     if (!std::freopen(out_path.c_str(), "w", stdout) || !std::freopen(err_path.c_str(), "w", stderr))
       ::_exit(98);
-    std::vector<char*> argv{const_cast<char*>(VORNEK_CLI_FILE)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(VORNEK_CLI_FILE, argv.data());
+    ::execv(program.c_str(), argv.data());
     ::_exit(97);
   }
   CliRun run;
   if (pid < 0) return run;
+  if (while_running) while_running(pid);
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
   for (;;) {

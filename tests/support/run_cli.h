@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,11 @@ struct CliRun {
   std::string out, err;  ///< what it printed
 };
 
-/// Runs `vornek args...` in `folder`, killing it if it runs past `limit`.
-CliRun RunVornek(const std::string& folder, const std::vector<std::string>& args,
+/// Runs `program args...` (the built `vornek`) in `folder`, killing it if it runs past
+/// `limit`. `while_running`, if set, is called with the process id once it has started.
+CliRun RunVornek(const std::string& program, const std::string& folder,
+                 const std::vector<std::string>& args,
+                 const std::function<void(int pid)>& while_running = nullptr,
                  std::chrono::seconds limit = std::chrono::seconds(60));
 
 }  // namespace vornek::test

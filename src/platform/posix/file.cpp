@@ -34,24 +34,6 @@ std::string ErrorText(int code) { return std::strerror(code); }
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_), share_(other.share_) {
-  other.handle_ = -1;
-  other.share_ = nullptr;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    share_ = other.share_;
-    other.handle_ = -1;
-    other.share_ = nullptr;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (share_) {
     std::lock_guard lock(share_mutex);

@@ -63,24 +63,6 @@ DWORD ShareOf(std::uint16_t mode) {
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_), share_(other.share_) {
-  other.handle_ = -1;
-  other.share_ = nullptr;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    share_ = other.share_;
-    other.handle_ = -1;
-    other.share_ = nullptr;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (handle_ >= 0) ::CloseHandle(Native(handle_));
   handle_ = -1;

@@ -1,0 +1,25 @@
+// What a file handle does the same way on every platform: it is owned once, moved,
+// and closed (by the platform's Close) when its owner goes.
+#include "platform/file.h"
+
+namespace vornek::platform {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_), share_(other.share_) {
+  other.handle_ = -1;
+  other.share_ = nullptr;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    share_ = other.share_;
+    other.handle_ = -1;
+    other.share_ = nullptr;
+  }
+  return *this;
+}
+
+}  // namespace vornek::platform

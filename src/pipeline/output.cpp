@@ -81,8 +81,9 @@ void TAuThread::Execute(platform::Thread& self) {
 // TAuOutput
 
 TAuOutput::TAuOutput() {
-  Thread = std::make_unique<TAuThread>(*this);
+  // The event thread first: the new worker tells it when it parks.
   AcquireEventHandler();
+  Thread = std::make_unique<TAuThread>(*this);
 }
 
 TAuOutput::~TAuOutput() { EndWorker(); }

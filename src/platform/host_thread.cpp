@@ -25,7 +25,9 @@ struct CallQueue {
 };
 
 CallQueue& Calls() {
-  static CallQueue queue;
+  // Never destroyed: threads the library does not own (a command's interrupt watcher)
+  // may still post while the process exits.
+  static CallQueue& queue = *new CallQueue;
   return queue;
 }
 

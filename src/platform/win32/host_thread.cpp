@@ -25,7 +25,9 @@ struct HostQueue {
 };
 
 HostQueue& Queue() {
-  static HostQueue queue;
+  // Never destroyed: threads the library does not own (a command's interrupt watcher)
+  // may still post while the process exits.
+  static HostQueue& queue = *new HostQueue;
   return queue;
 }
 

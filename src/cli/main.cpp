@@ -134,6 +134,8 @@ int main(int argc, char** argv) {
     if (interrupted) break;
     all_converted = ConvertOne(file, quiet) && all_converted;
   }
+  // No interrupt handler may post to the library while the program shuts down.
+  vornek::platform::SetInterruptHandler(nullptr);
   if (interrupted) {
     std::fprintf(stderr, "vornek: interrupted\n");
     return kStatusInterrupted;

@@ -25,9 +25,7 @@ struct CallQueue {
 };
 
 CallQueue& Calls() {
-  // Never destroyed: threads the library does not own (a command's interrupt watcher)
-  // may still post while the process exits.
-  static CallQueue& queue = *new CallQueue;
+  static CallQueue queue;
   return queue;
 }
 

@@ -33,12 +33,9 @@ void Watch() {
     const ssize_t got = ::read(pipe_fds[0], &byte, 1);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return;
-    std::function<void()> handler;
-    {
-      std::lock_guard lock(handler_mutex);
-      handler = Handler();
-    }
-    if (handler) handler();
+    // Under the lock, so that clearing the handler waits for a call under way.
+    std::lock_guard lock(handler_mutex);
+    if (Handler()) Handler()();
   }
 }
 

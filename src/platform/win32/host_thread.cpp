@@ -25,9 +25,7 @@ struct HostQueue {
 };
 
 HostQueue& Queue() {
-  // Never destroyed: threads the library does not own (a command's interrupt watcher)
-  // may still post while the process exits.
-  static HostQueue& queue = *new HostQueue;
+  static HostQueue queue;
   return queue;
 }
 

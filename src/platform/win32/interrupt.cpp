@@ -17,13 +17,10 @@ std::function<void()>& Handler() {
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  std::function<void()> handler;
-  {
-    std::lock_guard lock(handler_mutex);
-    handler = Handler();
-  }
-  if (!handler) return FALSE;  // the default: the process ends
-  handler();
+  // Under the lock, so that clearing the handler waits for a call under way.
+  std::lock_guard lock(handler_mutex);
+  if (!Handler()) return FALSE;  // the default: the process ends
+  Handler()();
   return TRUE;
 }
 

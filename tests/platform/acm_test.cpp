@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/wav_writer.h"
 
 namespace vornek::platform {
 namespace {
@@ -26,26 +27,6 @@ bool HaveMp3Encoder() {
     return std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
   }();
   return available;
-}
-
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-/// The first chunk of each id of a well-formed RIFF/WAVE file.
-std::map<std::string, Bytes> Chunks(const Bytes& file) {
-  std::map<std::string, Bytes> chunks;
-  std::size_t position = 12;
-  while (position + 8 <= file.size()) {
-    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(position),
-                         file.begin() + static_cast<std::ptrdiff_t>(position + 4));
-    const std::size_t size = LE32(&file[position + 4]);
-    const std::size_t end = std::min(file.size(), position + 8 + size);
-    chunks.emplace(id, Bytes(file.begin() + static_cast<std::ptrdiff_t>(position + 8),
-                             file.begin() + static_cast<std::ptrdiff_t>(end)));
-    position += 8 + size + (size % 2);
-  }
-  return chunks;
 }
 
 /// An MP3-in-WAV file of a 1 kHz sine, split into its format and its MPEG data.
@@ -61,7 +42,7 @@ Mp3Data EncodeSine(int channels, int rate, double seconds) {
                               std::to_string(seconds) + " -ac " + std::to_string(channels) + " -ar " +
                               std::to_string(rate) + " -c:a libmp3lame -f wav '" + path + "'";
   if (std::system(command.c_str()) != 0) ADD_FAILURE() << "ffmpeg failed: " << command;
-  auto chunks = Chunks(test::ReadBytes(path));
+  auto chunks = test::ReadChunks(test::ReadBytes(path));
   Mp3Data out;
   const Bytes& fmt = chunks["fmt "];
   if (fmt.size() < sizeof(WaveFormatEx)) {

@@ -1,5 +1,7 @@
 #include "support/wav_writer.h"
 
+#include <algorithm>
+
 namespace vornek::test {
 
 void PutLE16(Bytes& out, std::uint16_t value) {
@@ -75,6 +77,27 @@ Bytes PcmBytes(const std::vector<std::int32_t>& samples, int bits) {
     for (int b = 0; b < bits / 8; ++b) out.push_back(static_cast<std::uint8_t>(u >> (8 * b)));
   }
   return out;
+}
+
+std::uint16_t GetLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t GetLE32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(GetLE16(p)) | (static_cast<std::uint32_t>(GetLE16(p + 2)) << 16);
+}
+
+std::map<std::string, Bytes> ReadChunks(const Bytes& file) {
+  std::map<std::string, Bytes> chunks;
+  std::size_t position = 12;
+  while (position + 8 <= file.size()) {
+    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(position),
+                         file.begin() + static_cast<std::ptrdiff_t>(position + 4));
+    const std::size_t size = GetLE32(&file[position + 4]);
+    const std::size_t end = std::min(file.size(), position + 8 + size);
+    chunks.emplace(id, Bytes(file.begin() + static_cast<std::ptrdiff_t>(position + 8),
+                             file.begin() + static_cast<std::ptrdiff_t>(end)));
+    position += 8 + size + (size % 2);
+  }
+  return chunks;
 }
 
 }  // namespace vornek::test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,14 @@ Bytes ExtensibleFmtBody(std::uint16_t channels, std::uint32_t rate, std::uint16_
 /// A plain PCM (tag 1) or IEEE float (tag 3) file holding `data`.
 Bytes SimpleWav(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
                 const Bytes& data);
+
+/// Little-endian fields of a byte buffer.
+std::uint16_t GetLE16(const std::uint8_t* p);
+std::uint32_t GetLE32(const std::uint8_t* p);
+
+/// The chunks of a well-formed RIFF/WAVE file, the first of each id, their bodies cut at
+/// the end of the file (reading back what a tool wrote).
+std::map<std::string, Bytes> ReadChunks(const Bytes& file);
 
 /// Interleaved little-endian samples of `bits` width (8-bit is stored unsigned).
 Bytes PcmBytes(const std::vector<std::int32_t>& samples, int bits);

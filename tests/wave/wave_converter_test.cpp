@@ -35,26 +35,6 @@ bool HaveMp3Encoder() {
   return available;
 }
 
-std::uint16_t LE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-/// The chunks of a well-formed RIFF/WAVE file, first of each id.
-std::map<std::string, Bytes> Chunks(const Bytes& file) {
-  std::map<std::string, Bytes> chunks;
-  std::size_t position = 12;
-  while (position + 8 <= file.size()) {
-    const std::string id(file.begin() + static_cast<std::ptrdiff_t>(position),
-                         file.begin() + static_cast<std::ptrdiff_t>(position + 4));
-    const std::size_t size = LE32(&file[position + 4]);
-    const std::size_t end = std::min(file.size(), position + 8 + size);
-    chunks.emplace(id, Bytes(file.begin() + static_cast<std::ptrdiff_t>(position + 8),
-                             file.begin() + static_cast<std::ptrdiff_t>(end)));
-    position += 8 + size + (size % 2);
-  }
-  return chunks;
-}
 
 /// An MP3-in-WAV file of a sine as ffmpeg writes it, and its chunks.
 struct Mp3Wav {
@@ -78,7 +58,7 @@ Mp3Wav EncodeSine(int channels, int rate, double seconds, int frequency = 1000) 
     return out;
   }
   out.file = test::ReadBytes(path);
-  auto chunks = Chunks(out.file);
+  auto chunks = test::ReadChunks(out.file);
   out.fmt = chunks["fmt "];
   out.fact = chunks["fact"];
   out.data = chunks["data"];
@@ -86,10 +66,10 @@ Mp3Wav EncodeSine(int channels, int rate, double seconds, int frequency = 1000) 
   // fixture is one.
   EXPECT_GE(out.fmt.size(), 18u);
   if (out.fmt.size() >= 2) {
-    EXPECT_EQ(LE16(out.fmt.data()), 0x55);
+    EXPECT_EQ(test::GetLE16(out.fmt.data()), 0x55);
   }
   EXPECT_EQ(out.fact.size(), 4u);
-  if (out.fact.size() == 4) out.encoded_samples = LE32(out.fact.data());
+  if (out.fact.size() == 4) out.encoded_samples = test::GetLE32(out.fact.data());
   EXPECT_FALSE(out.data.empty());
   return out;
 }
@@ -117,16 +97,16 @@ Image ParseImage(const Bytes& bytes) {
   EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
   EXPECT_EQ(std::memcmp(bytes.data() + 8, "WAVEfmt ", 8), 0);
   EXPECT_EQ(std::memcmp(bytes.data() + 36, "data", 4), 0);
-  image.riff_size = LE32(&bytes[4]);
-  image.fmt_size = LE32(&bytes[16]);
-  image.tag = LE16(&bytes[20]);
-  image.channels = LE16(&bytes[22]);
-  image.rate = LE32(&bytes[24]);
-  image.avg_bytes = LE32(&bytes[28]);
-  image.block_align = LE16(&bytes[32]);
-  image.bits = LE16(&bytes[34]);
-  image.data_size = LE32(&bytes[40]);
-  for (std::size_t i = 44; i + 1 < bytes.size(); i += 2) image.samples.push_back(static_cast<std::int16_t>(LE16(&bytes[i])));
+  image.riff_size = test::GetLE32(&bytes[4]);
+  image.fmt_size = test::GetLE32(&bytes[16]);
+  image.tag = test::GetLE16(&bytes[20]);
+  image.channels = test::GetLE16(&bytes[22]);
+  image.rate = test::GetLE32(&bytes[24]);
+  image.avg_bytes = test::GetLE32(&bytes[28]);
+  image.block_align = test::GetLE16(&bytes[32]);
+  image.bits = test::GetLE16(&bytes[34]);
+  image.data_size = test::GetLE32(&bytes[40]);
+  for (std::size_t i = 44; i + 1 < bytes.size(); i += 2) image.samples.push_back(static_cast<std::int16_t>(test::GetLE16(&bytes[i])));
   return image;
 }
 
@@ -375,8 +355,8 @@ TEST(WaveConverterLoad, ShortFmtLeavesTheRestOfTheStructureZero) {
   TWaveConverter converter;
   converter.SourceFormat().fill(0xEE);
   converter.LoadFromWave(source);
-  EXPECT_EQ(LE16(converter.SourceFormat().data()), 0x55);
-  EXPECT_EQ(LE16(converter.SourceFormat().data() + 16), 0);  // no extension
+  EXPECT_EQ(test::GetLE16(converter.SourceFormat().data()), 0x55);
+  EXPECT_EQ(test::GetLE16(converter.SourceFormat().data() + 16), 0);  // no extension
 }
 
 /// A stream whose writes fail, as a full disk would.
@@ -413,8 +393,8 @@ TEST(WaveConverterSave, OddLengthGetsItsPadByteCountedInTheRiffSize) {
   TMemoryStream destination;
   ASSERT_EQ(converter.SaveAsWave(destination), 0);
   ASSERT_EQ(destination.Size(), 48);
-  EXPECT_EQ(LE32(destination.Data().data() + 4), 40u);
-  EXPECT_EQ(LE32(destination.Data().data() + 40), 3u);
+  EXPECT_EQ(test::GetLE32(destination.Data().data() + 4), 40u);
+  EXPECT_EQ(test::GetLE32(destination.Data().data() + 40), 3u);
   EXPECT_EQ(destination.Data()[47], 0);
 }
 
@@ -436,7 +416,7 @@ TEST(WaveConverterConvert, RefusedConversionKeepsTheHeldDataAndFormat) {
   converter.Write("held", 4);
   EXPECT_NE(converter.ConvertToPcm(), 0);
   EXPECT_EQ(converter.Size(), 4);
-  EXPECT_EQ(LE16(converter.SourceFormat().data()), 0x11);
+  EXPECT_EQ(test::GetLE16(converter.SourceFormat().data()), 0x11);
 }
 
 TEST(WaveConverterConvert, HeldPcmIsExactlyWhatWasProduced) {
@@ -453,7 +433,7 @@ TEST(WaveConverterConvert, HeldPcmIsExactlyWhatWasProduced) {
             0u);
   ASSERT_EQ(converter.ConvertToPcm(), 0);
   EXPECT_EQ(converter.Position(), 0);
-  EXPECT_EQ(LE16(converter.SourceFormat().data()), 1);
+  EXPECT_EQ(test::GetLE16(converter.SourceFormat().data()), 1);
   EXPECT_EQ(converter.Size() % 4, 0);
   EXPECT_NEAR(static_cast<double>(converter.Size() / 4), mp3.encoded_samples, 2 * kMp3FrameSamples);
 }

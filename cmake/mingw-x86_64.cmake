@@ -1,20 +1,4 @@
-# Cross build for x86_64 Windows with Debian's MinGW-w64 (the posix thread model,
-# which gives the standard library its threads and mutexes).
+# Cross build for x86_64 Windows with Debian's MinGW-w64:
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(_vornek_triplet x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${_vornek_triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${_vornek_triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${_vornek_triplet}-windres)
-
-# Headers and libraries come from the cross environment only; programs from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${_vornek_triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Test programs built here run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

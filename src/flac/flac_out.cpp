@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "flac/block_feeder.h"
 #include "flac/flac_binding.h"
 #include "flac/vorbis_comment.h"
 #include "pipeline/au_exception.h"
@@ -18,6 +19,7 @@ namespace {
 constexpr const char* kLoadFailure = "libFLAC.dll library could not be loaded.";
 constexpr const char* kInitFailure = "Failed to initialize FLAC encoder.";
 constexpr const char* kEncodeFailure = "Failed to encode data.";
+constexpr std::uint16_t kDefaultBlockSize = 4608;
 
 // The library takes booleans as 32-bit integers; true is passed with all bits set.
 FLAC__bool Flag(bool value) { return value ? -1 : 0; }
@@ -42,32 +44,6 @@ bool WriterEntriesBound(const TLibFLAC& lib) {
          lib.FLAC__stream_encoder_set_total_samples_estimate &&
          lib.FLAC__stream_encoder_init_stream && lib.FLAC__stream_encoder_finish &&
          lib.FLAC__stream_encoder_process_interleaved;
-}
-
-// Little-endian PCM as the inputs deliver it (8-bit unsigned, wider signed) to
-// 32-bit samples.
-void Widen(const std::uint8_t* in, std::int32_t* out, std::uint32_t count, std::int32_t bits) {
-  switch (bits) {
-    case 8:
-      for (std::uint32_t i = 0; i < count; ++i) out[i] = std::int32_t{in[i]} - 128;
-      break;
-    case 16:
-      for (std::uint32_t i = 0; i < count; ++i, in += 2)
-        out[i] = static_cast<std::int16_t>(in[0] | (in[1] << 8));
-      break;
-    case 24:
-      for (std::uint32_t i = 0; i < count; ++i, in += 3)
-        out[i] = in[0] | (in[1] << 8) | (static_cast<std::int8_t>(in[2]) * 65536);
-      break;
-    case 32:
-      for (std::uint32_t i = 0; i < count; ++i, in += 4)
-        out[i] = static_cast<std::int32_t>(std::uint32_t{in[0]} | (std::uint32_t{in[1]} << 8) |
-                                           (std::uint32_t{in[2]} << 16) |
-                                           (std::uint32_t{in[3]} << 24));
-      break;
-    default:
-      break;  // Prepare refuses every other width
-  }
 }
 
 }  // namespace
@@ -162,7 +138,6 @@ void TFLACOut::Prepare() {
     throw EAuException("The tags are too large for a FLAC comment block.");
 
   OpenOutputFile();
-  EndOfInput = false;
   CommentWritten = false;
   EncoderInitialised = false;
 
@@ -225,30 +200,28 @@ void TFLACOut::Prepare() {
   }
   EncoderInitialised = true;
 
-  // One buffer of exactly BlockSize frames, so that each processing call hands the
-  // encoder one whole block; the widened samples get their array once per run.
-  const std::size_t block_samples = std::size_t{BlockSize} * static_cast<std::size_t>(channels);
-  Buffer.assign(block_samples * static_cast<std::size_t>(bits / 8), 0);
-  Samples.assign(block_samples, 0);
+  // The input is read and widened one block of BlockSize frames ahead, on the
+  // feeder's thread, so that each processing call hands the encoder one whole block.
+  // A block size of 0 leaves the choice to the library; the blocks read are then of
+  // the usual size.
+  Feeder = std::make_unique<TBlockFeeder>(*Input, BlockSize != 0 ? BlockSize : kDefaultBlockSize,
+                                          channels, bits);
 }
 
 bool TFLACOut::DoOutput(bool abort) {
   if (!Active) return true;
-  if (abort || EndOfInput) return false;
-  const std::uint32_t n =
-      Input->ReadFully(Buffer.data(), static_cast<std::uint32_t>(Buffer.size()), EndOfInput);
-  if (n == 0) return false;
-  // A trailing part of a sample, or of a frame, is dropped.
-  const std::uint32_t count = n / static_cast<std::uint32_t>(BitsPerSample / 8);
-  Widen(Buffer.data(), Samples.data(), count, BitsPerSample);
-  const std::uint32_t frames = count / static_cast<std::uint32_t>(Channels);
+  if (abort || !Feeder) return false;
+  const TBlockFeeder::Block block = Feeder->Next();
+  if (block.Frames == 0) return false;
   if (!LibFLAC().FLAC__stream_encoder_process_interleaved(
-          static_cast<FLAC__StreamEncoder*>(Encoder.get()), Samples.data(), frames))
+          static_cast<FLAC__StreamEncoder*>(Encoder.get()), block.Samples, block.Frames))
     throw EAuException(kEncodeFailure);
   return true;
 }
 
 void TFLACOut::Done() {
+  // The input is read by the feeder until it is gone.
+  Feeder.reset();
   bool finished = true;
   if (Encoder) {
     // Finishing writes the last block and rewrites the stream information through
@@ -259,8 +232,6 @@ void TFLACOut::Done() {
     Encoder.reset();
   }
   EncoderInitialised = false;
-  std::vector<std::uint8_t>().swap(Buffer);
-  std::vector<std::int32_t>().swap(Samples);
   // The stream gathers writes: what it still holds must reach the file, and a failure
   // to write it is a failure of the run.
   std::string unwritten;

@@ -2,22 +2,25 @@
 //
 // On the output's worker the engine calls Prepare once (load and bind libFLAC, create
 // the file, create, configure and initialise an encoder, open the input), DoOutput
-// until it returns false (one block of BlockSize frames per call, widened to 32-bit
-// samples and handed to the encoder), then Done (finish the encoder, release the
-// run's resources). The encoder never touches the file: every byte of the stream
+// until it returns false (one block of BlockSize frames per call, handed to the
+// encoder), then Done (finish the encoder, release the run's resources). The blocks
+// are read from the input and widened to 32-bit samples ahead of the encoder by a
+// TBlockFeeder, on a thread of its own, from the end of Prepare to the start of Done. The encoder never touches the file: every byte of the stream
 // comes back through EncoderWrite, which writes it to Stream and puts the block built
 // from Tags in place of libFLAC's own Vorbis comment block.
 //
 // Threads: the host sets the properties and Tags before Run; the worker only reads
 // them during a run, except QLPCoeffPrecision, which Prepare may lower. Prepare,
 // DoOutput, Done and the four callbacks run on the worker alone; the encoder, the
-// buffers, Stream, EndOfInput and CommentWritten belong to it for the length of a run.
+// feeder, Stream and CommentWritten belong to it for the length of a run. While the
+// feeder lives, the input is read by the feeder's thread alone.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "flac/block_feeder.h"
 #include "pipeline/file_output.h"
 #include "tags/vorbis_tags.h"
 
@@ -87,13 +90,11 @@ class TFLACOut : public TAuFileOut {
   void WriteEncoded(const std::uint8_t* buffer, std::size_t bytes);
 
   // The run's resources: acquired by Prepare, released by Done.
-  std::vector<std::uint8_t> Buffer;  ///< one block of input PCM: BlockSize frames
-  std::vector<std::int32_t> Samples;  ///< the same block widened to 32-bit samples
+  std::unique_ptr<TBlockFeeder> Feeder;  ///< reads the input ahead, a block at a time
   std::unique_ptr<void, EncoderDeleter> Encoder;  ///< the run's FLAC__StreamEncoder
   // The input's format as read in Prepare.
   std::int32_t Channels = 0;
   std::int32_t BitsPerSample = 0;
-  bool EndOfInput = false;
   bool CommentWritten = false;
   /// The encoder accepted its initialisation, so finishing it writes a stream.
   bool EncoderInitialised = false;

@@ -1,8 +1,82 @@
 #include "pipeline/file_stream.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include "pipeline/au_exception.h"
+#include "platform/threads.h"
 
 namespace vornek {
+
+/// The stream's writer thread: writes one handed-over buffer at a time to the file.
+class TAuFileStream::WriteBehind {
+ public:
+  explicit WriteBehind(platform::File& file)
+      : file_(file), thread_([this](platform::Thread&) { WriteHandedOver(); }) {}
+
+  ~WriteBehind() {
+    {
+      std::lock_guard guard(lock_);
+      stop_ = true;
+    }
+    handed_.notify_one();
+    thread_.WaitFor();
+  }
+
+  /// Waits until the thread is idle, then swaps `bytes` for its (written, emptied)
+  /// buffer and starts writing them. Raises the failure of the previous write.
+  void HandOver(std::vector<std::uint8_t>& bytes) {
+    std::unique_lock guard(lock_);
+    written_.wait(guard, [this] { return !busy_; });
+    RaiseFailure();
+    pending_.swap(bytes);
+    busy_ = true;
+    guard.unlock();
+    handed_.notify_one();
+  }
+
+  /// Waits until the thread is idle; raises the failure of the last write.
+  void Settle() {
+    std::unique_lock guard(lock_);
+    written_.wait(guard, [this] { return !busy_; });
+    RaiseFailure();
+  }
+
+ private:
+  void RaiseFailure() {
+    if (failure_.empty()) return;
+    std::string failure;
+    failure.swap(failure_);
+    throw EAuException(failure);
+  }
+
+  void WriteHandedOver() {
+    std::unique_lock guard(lock_);
+    for (;;) {
+      handed_.wait(guard, [this] { return stop_ || busy_; });
+      if (!busy_) return;  // stop, with nothing left to write
+      guard.unlock();
+      std::string error;
+      if (!file_.Write(pending_.data(), pending_.size(), error) && error.empty())
+        error = "The file could not be written.";
+      pending_.clear();
+      guard.lock();
+      failure_ = error;
+      busy_ = false;
+      written_.notify_one();
+    }
+  }
+
+  platform::File& file_;
+  std::mutex lock_;
+  std::condition_variable handed_;   ///< a buffer was handed over, or stop
+  std::condition_variable written_;  ///< the thread became idle
+  std::vector<std::uint8_t> pending_;  ///< the buffer being written (thread's while busy_)
+  std::string failure_;               ///< guarded: the last write's failure, not yet raised
+  bool busy_ = false;                 ///< guarded
+  bool stop_ = false;                 ///< guarded
+  platform::Thread thread_;           ///< last: starts once the rest exists
+};
 
 TAuFileStream::TAuFileStream(const std::u16string& file_name, std::uint16_t mode,
                              std::uint32_t /*rights*/) {
@@ -17,14 +91,33 @@ TAuFileStream::~TAuFileStream() {
   } catch (...) {
     // Nothing can be reported from here; writers flush before they let go.
   }
+  writer_.reset();
+}
+
+void TAuFileStream::HandOver() {
+  if (gathered_.empty()) return;
+  if (!writer_) writer_ = std::make_unique<WriteBehind>(file_);
+  writer_->HandOver(gathered_);
+  gathered_.clear();
+}
+
+void TAuFileStream::Settle() {
+  if (writer_) writer_->Settle();
 }
 
 void TAuFileStream::Flush() {
-  if (gathered_.empty()) return;
-  std::string error;
-  const bool written = file_.Write(gathered_.data(), gathered_.size(), error);
-  gathered_.clear();
-  if (!written) throw EAuException(error);
+  if (!gathered_.empty()) {
+    // Written in line when nothing is being written behind: one system call, no thread.
+    if (writer_) {
+      HandOver();
+    } else {
+      std::string error;
+      const bool written = file_.Write(gathered_.data(), gathered_.size(), error);
+      gathered_.clear();
+      if (!written) throw EAuException(error);
+    }
+  }
+  Settle();
 }
 
 std::size_t TAuFileStream::Read(void* buffer, std::size_t count) {
@@ -37,8 +130,9 @@ std::size_t TAuFileStream::Read(void* buffer, std::size_t count) {
 }
 
 void TAuFileStream::Write(const void* buffer, std::size_t count) {
-  if (gathered_.size() + count > kGatherBytes) Flush();
+  if (gathered_.size() + count > kGatherBytes) HandOver();
   if (count >= kGatherBytes) {
+    Settle();
     std::string error;
     if (!file_.Write(buffer, count, error)) throw EAuException(error);
   } else {

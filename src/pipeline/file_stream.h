@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,14 @@ namespace vornek {
 /// Used by one component on one thread at a time; it has no lock of its own.
 ///
 /// The stream keeps its own position, so that asking for it costs no system call, and
-/// gathers small writes (an encoder writes one frame at a time) into large ones. The
-/// gathered bytes go to the file before any read, seek elsewhere or size query, and on
-/// Flush; a writer calls Flush before it lets the stream go, so that a failure to
-/// write them is reported (the destructor can only try).
+/// gathers small writes (an encoder writes one frame at a time) into large ones. A
+/// full gather buffer is written behind the caller's back by a writer thread of the
+/// stream's own (started by the first such buffer), while the caller gathers the next
+/// one: the caller never waits for the file unless it gets two buffers ahead. Every
+/// gathered byte is in the file before any read, seek elsewhere or size query, and
+/// when Flush returns. A failed write behind is raised by the next Write that hands
+/// over a buffer, or by Flush, Read, Seek or Size; a writer calls Flush before it lets
+/// the stream go, so that such a failure is reported (the destructor can only try).
 class TAuFileStream : public TStream {
  public:
   /// `mode` is platform::kModeCreate (0xFFFF) or an open mode (see platform/file.h).
@@ -33,11 +38,20 @@ class TAuFileStream : public TStream {
   void Flush() override;
 
  private:
-  static constexpr std::size_t kGatherBytes = 256 * 1024;
+  static constexpr std::size_t kGatherBytes = 1u << 20;
 
-  platform::File file_;
+  class WriteBehind;
+
+  /// Hands the gathered bytes to the writer thread, after the bytes it holds.
+  void HandOver();
+  /// Waits until the writer thread has written everything it was handed; raises the
+  /// failure of any of those writes.
+  void Settle();
+
+  platform::File file_;  ///< used by the writer thread while it writes, else by the caller
   std::int64_t position_ = 0;          ///< where the next read or write happens
-  std::vector<std::uint8_t> gathered_;  ///< written, not yet in the file (ends at position_)
+  std::vector<std::uint8_t> gathered_;  ///< written, not yet handed over (ends at position_)
+  std::unique_ptr<WriteBehind> writer_;  ///< last: its thread uses file_
 };
 
 }  // namespace vornek

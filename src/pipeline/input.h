@@ -14,6 +14,7 @@
 // CloseFile with FileLock. Where both are held, InputLock is taken first.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,8 +64,10 @@ class TAuInput : public TComponent {
   virtual void ReservedHookA() {}
   virtual void ReservedHookB() {}
 
-  // Readable state. Position and Size are read by the consuming output's progress.
-  std::int64_t Position = 0;  ///< bytes handed out since Open, from the range start
+  // Readable state. Position and Size are read by the consuming output's progress,
+  // on its worker, while a reader of its own may be reading the input: Position is
+  // atomic for that. Size changes only while the input opens.
+  std::atomic<std::int64_t> Position{0};  ///< bytes handed out since Open, from the range start
   std::int64_t Size = 0;      ///< bytes the input will deliver; <= 0: not known
   std::uint16_t FrameSize = 0;
   bool Busy = false;

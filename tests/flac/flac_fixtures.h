@@ -37,6 +37,8 @@ class PcmInput : public TAuInput {
 
   std::int64_t stated_size = 0;
   std::string open_failure;  ///< non-empty: Open fails with this text
+  int failing_read = -1;     ///< >= 0: the read of this index (from 0) fails with read_failure
+  std::string read_failure = "The input could not be read.";
   std::atomic<int> opens{0};
   std::atomic<int> closes{0};
   std::atomic<int> reads{0};
@@ -76,7 +78,7 @@ class PcmInput : public TAuInput {
         holding_ = false;
       }
     }
-    ++reads;
+    if (reads++ == failing_read) throw EAuException(read_failure);
     const std::size_t left = data_.size() - offset_;
     if (count > left) count = static_cast<std::uint32_t>(left);
     buffer = data_.data() + offset_;

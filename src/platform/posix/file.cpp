@@ -99,7 +99,9 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
     table.push_back({info.st_dev, info.st_ino, reads, writes, shares_read, shares_write});
     file.share_ = &table.back();
   }
-  if (create && ::ftruncate(fd, 0) != 0) {
+  // An empty file is left alone: emptying it anyway costs a forced write-back when
+  // it is closed on some file systems (a truncated file is flushed on close).
+  if (create && info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
     error = ErrorText(errno);
     file.Close();
   }

@@ -1,0 +1,112 @@
+#include "flac/block_feeder.h"
+
+#include <algorithm>
+
+namespace vornek {
+
+void WidenSamples(const std::uint8_t* in, std::int32_t* out, std::uint32_t count,
+                  std::int32_t bits) {
+  switch (bits) {
+    case 8:
+      for (std::uint32_t i = 0; i < count; ++i) out[i] = std::int32_t{in[i]} - 128;
+      break;
+    case 16:
+      for (std::uint32_t i = 0; i < count; ++i, in += 2)
+        out[i] = static_cast<std::int16_t>(in[0] | (in[1] << 8));
+      break;
+    case 24:
+      for (std::uint32_t i = 0; i < count; ++i, in += 3)
+        out[i] = in[0] | (in[1] << 8) | (static_cast<std::int8_t>(in[2]) * 65536);
+      break;
+    case 32:
+      for (std::uint32_t i = 0; i < count; ++i, in += 4)
+        out[i] = static_cast<std::int32_t>(std::uint32_t{in[0]} | (std::uint32_t{in[1]} << 8) |
+                                           (std::uint32_t{in[2]} << 16) |
+                                           (std::uint32_t{in[3]} << 24));
+      break;
+    default:
+      break;
+  }
+}
+
+TBlockFeeder::TBlockFeeder(TAuInput& input, std::uint32_t block_frames, std::int32_t channels,
+                           std::int32_t bits)
+    : input_(input), channels_(channels), bits_(bits) {
+  const std::size_t samples = std::size_t{block_frames} * static_cast<std::size_t>(channels);
+  bytes_.resize(samples * static_cast<std::size_t>(bits / 8));
+  const std::size_t block_bytes = samples * sizeof(std::int32_t);
+  slots_.resize(std::clamp(kRingBytes / std::max<std::size_t>(block_bytes, 1), kMinSlots, kMaxSlots));
+  for (Slot& slot : slots_) slot.Samples.resize(samples);
+  thread_ = std::make_unique<platform::Thread>([this](platform::Thread&) { ReadBlocks(); });
+}
+
+TBlockFeeder::~TBlockFeeder() {
+  {
+    std::lock_guard guard(lock_);
+    stop_ = true;
+  }
+  freed_.notify_one();
+  thread_.reset();  // waits for the reader to return
+}
+
+void TBlockFeeder::ReadBlocks() {
+  for (std::size_t at = 0;; at = (at + 1) % slots_.size()) {
+    {
+      std::unique_lock guard(lock_);
+      if (ready_ == slots_.size())
+        freed_.wait(guard, [this] { return stop_ || ready_ <= slots_.size() / 2; });
+      if (stop_) return;
+    }
+    // Slot `at` is free: only this thread touches it until it is counted ready.
+    Slot& slot = slots_[at];
+    FillSlot(slot);
+    {
+      std::lock_guard guard(lock_);
+      ++ready_;
+    }
+    filled_.notify_one();
+    if (slot.Last) return;
+  }
+}
+
+void TBlockFeeder::FillSlot(Slot& slot) {
+  slot.Frames = 0;
+  slot.Failure = nullptr;
+  try {
+    bool end = false;
+    const std::uint32_t n =
+        input_.ReadFully(bytes_.data(), static_cast<std::uint32_t>(bytes_.size()), end);
+    const std::uint32_t count = n / static_cast<std::uint32_t>(bits_ / 8);
+    slot.Frames = count / static_cast<std::uint32_t>(channels_);
+    WidenSamples(bytes_.data(), slot.Samples.data(), slot.Frames * static_cast<std::uint32_t>(channels_),
+                 bits_);
+    slot.Last = end || slot.Frames == 0;
+  } catch (...) {
+    slot.Frames = 0;
+    slot.Failure = std::current_exception();
+    slot.Last = true;
+  }
+}
+
+TBlockFeeder::Block TBlockFeeder::Next() {
+  if (finished_) return {};
+  bool wake_reader = false;
+  std::unique_lock guard(lock_);
+  if (holding_) {
+    holding_ = false;
+    --ready_;
+    wake_reader = ready_ == slots_.size() / 2;
+  }
+  if (wake_reader) freed_.notify_one();
+  filled_.wait(guard, [this] { return ready_ > 0; });
+  guard.unlock();
+
+  const Slot& slot = slots_[next_];
+  next_ = (next_ + 1) % slots_.size();
+  holding_ = true;
+  if (slot.Last) finished_ = true;
+  if (slot.Failure) std::rethrow_exception(slot.Failure);
+  return {slot.Samples.data(), slot.Frames};
+}
+
+}  // namespace vornek

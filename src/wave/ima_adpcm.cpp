@@ -6,39 +6,44 @@
 
 namespace vornek {
 
-const std::array<std::uint32_t, 89> kImaStepTable = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
-    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-
-const std::array<std::int32_t, 16> kImaIndexTable = {-1, -1, -1, -1, 2, 4, 6, 8,
-                                                     -1, -1, -1, -1, 2, 4, 6, 8};
-
 namespace {
 
 constexpr std::int32_t kMaxStepIndex = static_cast<std::int32_t>(kImaStepTable.size()) - 1;
 
-/// Running decoder of one channel. The header's step index is clamped on entry
-/// so a damaged header can never index past the step table.
+/// The magnitude of the difference a code's three low bits stand for at each step
+/// index: step / 8, plus step for bit 2, step / 2 for bit 1 and step / 4 for bit 0,
+/// each term truncated on its own, as the codec defines it. A table lookup instead of
+/// three data-dependent branches per sample.
+constexpr std::array<std::int32_t, kImaStepTable.size() * 8> kImaDiffTable = [] {
+  std::array<std::int32_t, kImaStepTable.size() * 8> table{};
+  for (std::size_t index = 0; index < kImaStepTable.size(); ++index) {
+    const auto step = static_cast<std::int32_t>(kImaStepTable[index]);
+    for (std::size_t bits = 0; bits < 8; ++bits) {
+      std::int32_t diff = step >> 3;
+      if (bits & 4) diff += step;
+      if (bits & 2) diff += step >> 1;
+      if (bits & 1) diff += step >> 2;
+      table[index * 8 + bits] = diff;
+    }
+  }
+  return table;
+}();
+
+/// Running decoder of one channel, kept in registers for the length of a block. The
+/// header's step index is clamped on entry so a damaged header can never index past
+/// the step table.
 class ImaChannel {
  public:
   ImaChannel(std::int16_t sample, std::uint8_t step_index)
       : predictor_(sample), index_(std::min<std::int32_t>(step_index, kMaxStepIndex)) {}
 
-  std::int16_t Step(std::uint8_t code) {
-    const std::int32_t step = static_cast<std::int32_t>(kImaStepTable[static_cast<std::size_t>(index_)]);
-    std::int32_t diff = step >> 3;
-    if (code & 4) diff += step;
-    if (code & 2) diff += step >> 1;
-    if (code & 1) diff += step >> 2;
-    if (code & 8) diff = -diff;
+  /// `code` is 0..15: bit 3 is the sign, the others the magnitude.
+  std::int16_t Step(std::uint32_t code) {
+    const std::int32_t magnitude = kImaDiffTable[static_cast<std::size_t>(index_) * 8 + (code & 7u)];
+    const std::int32_t negative = -static_cast<std::int32_t>(code >> 3);  // 0 or -1
     // The lower bound is -32767, symmetric with the upper one.
-    predictor_ = std::clamp(predictor_ + diff, -32767, 32767);
-    index_ = std::clamp(index_ + kImaIndexTable[code & 15u], 0, kMaxStepIndex);
+    predictor_ = std::clamp(predictor_ + ((magnitude ^ negative) - negative), -32767, 32767);
+    index_ = std::clamp(index_ + kImaIndexTable[code], 0, kMaxStepIndex);
     return static_cast<std::int16_t>(predictor_);
   }
 
@@ -51,9 +56,9 @@ std::int16_t Le16(const std::uint8_t* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
-/// The low nibble of a byte comes first, then the high one.
-std::uint8_t Nibble(std::uint8_t byte, bool high) {
-  return static_cast<std::uint8_t>(high ? byte >> 4 : byte & 15u);
+std::uint32_t Le32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+         (std::uint32_t{p[3]} << 24);
 }
 
 std::size_t ClampCount(std::int32_t count, std::size_t limit) {
@@ -123,10 +128,13 @@ void DecodeImaMono(const ImaBlockState& state, std::span<const std::uint8_t> cod
   const std::size_t samples = std::min(2 * ClampCount(count, codes.size()) + 1, out.size());
   ImaChannel channel(state.sample[0], state.step_index[0]);
   out[0] = state.sample[0];
-  for (std::size_t k = 0; k + 1 < samples; ++k) {
-    const std::uint8_t byte = codes[k / 2];
-    out[k + 1] = channel.Step(Nibble(byte, k % 2 == 1));
+  // The low nibble of a byte comes first, then the high one.
+  std::size_t k = 1;
+  for (std::size_t at = 0; k + 1 < samples; ++at, k += 2) {
+    out[k] = channel.Step(codes[at] & 15u);
+    out[k + 1] = channel.Step(codes[at] >> 4u);
   }
+  if (k < samples) out[k] = channel.Step(codes[k / 2] & 15u);
   count = static_cast<std::int32_t>(samples);
 }
 
@@ -138,14 +146,34 @@ void DecodeImaStereo(const ImaBlockState& state, std::span<const std::uint8_t> c
   const std::size_t rest = codes.size() % 8;
   const std::size_t supplied = 8 * groups + 2 * (rest > 4 ? rest - 4 : 0);
   const std::size_t frames = std::min(ClampCount(count, supplied) + 1, out.size() / 2);
-  for (std::size_t ch = 0; ch < 2 && frames > 0; ++ch) {
-    ImaChannel channel(state.sample[ch], state.step_index[ch]);
-    out[ch] = state.sample[ch];
-    for (std::size_t j = 0; j + 1 < frames; ++j) {
-      const std::size_t m = j / 2;
-      const std::uint8_t byte = codes[(m / 4) * 8 + (m % 4) + 4 * ch];
-      out[2 + 2 * j + ch] = channel.Step(Nibble(byte, j % 2 == 1));
+  if (frames == 0) {
+    count = 0;
+    return;
+  }
+  // Each group of 8 bytes holds 8 codes of channel 0, then 8 of channel 1, low nibble
+  // first. The two channels are decoded side by side: independent chains overlap.
+  ImaChannel left(state.sample[0], state.step_index[0]);
+  ImaChannel right(state.sample[1], state.step_index[1]);
+  out[0] = state.sample[0];
+  out[1] = state.sample[1];
+  std::int16_t* to = out.data() + 2;
+  std::size_t j = 0;
+  // Whole groups: each channel's 8 codes read as one little-endian 32-bit word.
+  for (const std::uint8_t* group = codes.data(); j + 8 < frames; j += 8, group += 8, to += 16) {
+    std::uint32_t l = Le32(group);
+    std::uint32_t r = Le32(group + 4);
+    for (std::size_t i = 0; i < 8; ++i, l >>= 4, r >>= 4) {
+      to[2 * i] = left.Step(l & 15u);
+      to[2 * i + 1] = right.Step(r & 15u);
     }
+  }
+  // The frames of a last group the count ends inside.
+  for (; j + 1 < frames; ++j, to += 2) {
+    const std::size_t m = j / 2;
+    const std::size_t at = (m / 4) * 8 + (m % 4);
+    const unsigned shift = (j % 2) * 4;
+    to[0] = left.Step((codes[at] >> shift) & 15u);
+    to[1] = right.Step((codes[at + 4] >> shift) & 15u);
   }
   count = static_cast<std::int32_t>(frames);
 }

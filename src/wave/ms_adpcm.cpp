@@ -17,29 +17,49 @@ std::int16_t Le16(const std::uint8_t* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
-/// Decodes one code of channel `ch`, advancing its state.
-std::int16_t MsStep(MsBlockState& state, std::size_t ch, std::span<const MsCoefPair> coefs,
-                    std::uint8_t code) {
-  // A predictor index the file did not supply uses its last pair; with no pairs
-  // at all (refused at open) the prediction is 0 rather than a read past a table.
-  MsCoefPair pair;
-  if (!coefs.empty()) pair = coefs[std::min<std::size_t>(state.predictor[ch], coefs.size() - 1)];
-  // 64-bit sum: two products of 16-bit extremes overflow 32 bits.
-  const std::int64_t weighted = std::int64_t{state.sample1[ch]} * pair.Coef1 +
-                                std::int64_t{state.sample2[ch]} * pair.Coef2;
-  const std::int64_t signed_code = code < 8 ? code : code - 16;
-  const std::int64_t predicted = weighted / 256 + std::int64_t{state.delta[ch]} * signed_code;
-  const auto sample = static_cast<std::int16_t>(std::clamp<std::int64_t>(predicted, -32768, 32767));
+/// Running decoder of one channel, kept in registers for the length of a block.
+class MsChannel {
+ public:
+  MsChannel(const MsBlockState& state, std::size_t ch, std::span<const MsCoefPair> coefs)
+      : delta_(state.delta[ch]), sample1_(state.sample1[ch]), sample2_(state.sample2[ch]) {
+    // A predictor index the file did not supply uses its last pair; with no pairs
+    // at all (refused at open) the prediction is 0 rather than a read past a table.
+    if (!coefs.empty()) {
+      const MsCoefPair pair = coefs[std::min<std::size_t>(state.predictor[ch], coefs.size() - 1)];
+      coef1_ = pair.Coef1;
+      coef2_ = pair.Coef2;
+    }
+  }
 
-  // The new delta is kept as a 16-bit value, like the header field it replaces;
-  // a quotient that wraps to a small or negative value is lifted to the floor.
-  auto delta = static_cast<std::int16_t>(std::int32_t{state.delta[ch]} * kMsAdaptationTable[code] / 256);
-  if (delta < 16) delta = 16;
-  state.delta[ch] = delta;
-  state.sample2[ch] = state.sample1[ch];
-  state.sample1[ch] = sample;
-  return sample;
-}
+  /// `code` is 0..15, a signed 4-bit number.
+  std::int16_t Step(std::uint32_t code) {
+    // 64-bit sum: two products of 16-bit extremes overflow 32 bits.
+    const std::int64_t weighted = std::int64_t{sample1_} * coef1_ + std::int64_t{sample2_} * coef2_;
+    const std::int64_t signed_code = static_cast<std::int32_t>(code << 28) >> 28;
+    const std::int64_t predicted = weighted / 256 + std::int64_t{delta_} * signed_code;
+    const auto sample = static_cast<std::int32_t>(std::clamp<std::int64_t>(predicted, -32768, 32767));
+    // The new delta is kept as a 16-bit value, like the header field it replaces;
+    // a quotient that wraps to a small or negative value is lifted to the floor.
+    delta_ = std::max<std::int32_t>(
+        static_cast<std::int16_t>(delta_ * kMsAdaptationTable[code] / 256), 16);
+    sample2_ = sample1_;
+    sample1_ = sample;
+    return static_cast<std::int16_t>(sample);
+  }
+
+  void Save(MsBlockState& state, std::size_t ch) const {
+    state.delta[ch] = static_cast<std::int16_t>(delta_);
+    state.sample1[ch] = static_cast<std::int16_t>(sample1_);
+    state.sample2[ch] = static_cast<std::int16_t>(sample2_);
+  }
+
+ private:
+  std::int32_t coef1_ = 0;
+  std::int32_t coef2_ = 0;
+  std::int32_t delta_;  ///< a 16-bit value: the header's, then the adapted one
+  std::int32_t sample1_;
+  std::int32_t sample2_;
+};
 
 std::size_t ClampCount(std::int32_t count, std::size_t limit) {
   return count <= 0 ? 0 : std::min(static_cast<std::size_t>(count), limit);
@@ -114,11 +134,15 @@ void DecodeMsMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
   // The older header sample is delivered first.
   if (samples > 0) out[0] = state.sample2[0];
   if (samples > 1) out[1] = state.sample1[0];
-  for (std::size_t k = 0; k + 2 < samples; ++k) {
-    const std::uint8_t byte = codes[k / 2];
-    const auto code = static_cast<std::uint8_t>(k % 2 == 0 ? byte >> 4 : byte & 15u);
-    out[k + 2] = MsStep(state, 0, coefs, code);
+  // The high nibble of a byte comes first, then the low one.
+  MsChannel channel(state, 0, coefs);
+  std::size_t k = 2;
+  for (std::size_t at = 0; k + 1 < samples; ++at, k += 2) {
+    out[k] = channel.Step(codes[at] >> 4u);
+    out[k + 1] = channel.Step(codes[at] & 15u);
   }
+  if (k < samples) out[k] = channel.Step(codes[(k - 2) / 2] >> 4u);
+  channel.Save(state, 0);
   count = static_cast<std::int32_t>(2 * samples);
 }
 
@@ -134,11 +158,15 @@ void DecodeMsStereo(MsBlockState& state, std::span<const MsCoefPair> coefs,
     out[2] = state.sample1[0];
     out[3] = state.sample1[1];
   }
+  // A byte holds a code of channel 0 (high nibble) and one of channel 1.
+  MsChannel left(state, 0, coefs);
+  MsChannel right(state, 1, coefs);
   for (std::size_t j = 0; j + 2 < frames; ++j) {
-    const std::uint8_t byte = codes[j];
-    out[2 * j + 4] = MsStep(state, 0, coefs, static_cast<std::uint8_t>(byte >> 4));
-    out[2 * j + 5] = MsStep(state, 1, coefs, static_cast<std::uint8_t>(byte & 15u));
+    out[2 * j + 4] = left.Step(codes[j] >> 4u);
+    out[2 * j + 5] = right.Step(codes[j] & 15u);
   }
+  left.Save(state, 0);
+  right.Save(state, 1);
   count = static_cast<std::int32_t>(4 * frames);
 }
 

@@ -36,7 +36,7 @@ TBlockFeeder::TBlockFeeder(TAuInput& input, std::uint32_t block_frames, std::int
   bytes_.resize(samples * static_cast<std::size_t>(bits / 8));
   const std::size_t block_bytes = samples * sizeof(std::int32_t);
   slots_.resize(std::clamp(kRingBytes / std::max<std::size_t>(block_bytes, 1), kMinSlots, kMaxSlots));
-  for (Slot& slot : slots_) slot.Samples.resize(samples);
+  for (Slot& slot : slots_) slot.Samples.reset(new std::int32_t[samples]);
   thread_ = std::make_unique<platform::Thread>([this](platform::Thread&) { ReadBlocks(); });
 }
 
@@ -54,7 +54,7 @@ void TBlockFeeder::ReadBlocks() {
     {
       std::unique_lock guard(lock_);
       if (ready_ == slots_.size())
-        freed_.wait(guard, [this] { return stop_ || ready_ <= slots_.size() / 2; });
+        freed_.wait(guard, [this] { return stop_ || ready_ <= RefillMark(); });
       if (stop_) return;
     }
     // Slot `at` is free: only this thread touches it until it is counted ready.
@@ -78,7 +78,7 @@ void TBlockFeeder::FillSlot(Slot& slot) {
         input_.ReadFully(bytes_.data(), static_cast<std::uint32_t>(bytes_.size()), end);
     const std::uint32_t count = n / static_cast<std::uint32_t>(bits_ / 8);
     slot.Frames = count / static_cast<std::uint32_t>(channels_);
-    WidenSamples(bytes_.data(), slot.Samples.data(), slot.Frames * static_cast<std::uint32_t>(channels_),
+    WidenSamples(bytes_.data(), slot.Samples.get(), slot.Frames * static_cast<std::uint32_t>(channels_),
                  bits_);
     slot.Last = end || slot.Frames == 0;
   } catch (...) {
@@ -95,7 +95,7 @@ TBlockFeeder::Block TBlockFeeder::Next() {
   if (holding_) {
     holding_ = false;
     --ready_;
-    wake_reader = ready_ == slots_.size() / 2;
+    wake_reader = ready_ == RefillMark();
   }
   if (wake_reader) freed_.notify_one();
   filled_.wait(guard, [this] { return ready_ > 0; });
@@ -106,7 +106,7 @@ TBlockFeeder::Block TBlockFeeder::Next() {
   holding_ = true;
   if (slot.Last) finished_ = true;
   if (slot.Failure) std::rethrow_exception(slot.Failure);
-  return {slot.Samples.data(), slot.Frames};
+  return {slot.Samples.get(), slot.Frames};
 }
 
 }  // namespace vornek

@@ -16,6 +16,7 @@
 // close it until the feeder is destroyed.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -58,20 +59,26 @@ class TBlockFeeder {
 
  private:
   /// The ring holds about this many bytes of samples (kMinSlots to kMaxSlots blocks). The
-  /// reader refills it when half of it is free, so the encoder wakes the reader only
-  /// once per half ring: waking a thread costs the waker tens of microseconds on some
-  /// virtual machines, too much to pay at every block.
+  /// reader refills it when three quarters of it are free, so the encoder wakes the
+  /// reader only once per that many blocks: waking a thread costs the waker tens of
+  /// microseconds on some virtual machines, too much to pay at every block. The
+  /// quarter left is far more than the reader needs to wake up and get ahead again.
   static constexpr std::size_t kRingBytes = 2u << 20;
   static constexpr std::size_t kMinSlots = 4;
   static constexpr std::size_t kMaxSlots = 256;
 
   struct Slot {
-    std::vector<std::int32_t> Samples;
+    /// Left uninitialised: the reader's thread writes each page before it is read,
+    /// so a short input never touches most of the ring, and the encoder's thread
+    /// never pays for it.
+    std::unique_ptr<std::int32_t[]> Samples;
     std::uint32_t Frames = 0;
     bool Last = false;             ///< nothing follows this block
     std::exception_ptr Failure;  ///< the input failed reading this block
   };
 
+  /// The count of ready blocks at which a waiting reader is woken.
+  std::size_t RefillMark() const { return std::max<std::size_t>(slots_.size() / 4, 2); }
   void ReadBlocks();
   void FillSlot(Slot& slot);
 
@@ -83,7 +90,7 @@ class TBlockFeeder {
 
   std::mutex lock_;
   std::condition_variable filled_;  ///< a block became ready
-  std::condition_variable freed_;   ///< half the ring became free, or stop
+  std::condition_variable freed_;   ///< the ring has room to refill, or stop
   std::size_t ready_ = 0;           ///< guarded: filled slots, the one held by Next included
   bool stop_ = false;               ///< guarded
 

@@ -94,6 +94,25 @@ std::int32_t ScaleAndFloorLongDouble(double x) {
   return static_cast<std::int32_t>(std::floor(product));
 }
 
+std::int32_t ScaleAndFloorSingle(float x) {
+  const auto bits = std::bit_cast<std::uint32_t>(x);
+  const auto exponent_field = static_cast<int>((bits >> 23) & 0xFF);
+  const std::uint32_t fraction = bits & 0x7FFFFFu;
+  // |x| = m * 2^-shift exactly; |x| < 1 makes shift at least 24.
+  const std::uint64_t m = exponent_field == 0 ? fraction : fraction | 0x800000u;
+  const int shift = exponent_field == 0 ? 149 : 150 - exponent_field;
+  const std::uint64_t product = m * kScale;  // < 2^55: exact
+  // A shift past 63 leaves nothing whole and a non-zero fraction, as 63 does.
+  const int s = shift < 63 ? shift : 63;
+  const auto whole = static_cast<std::int64_t>(product >> s);
+  const std::int64_t has_fraction = (product & ((std::uint64_t{1} << s) - 1)) != 0;
+  // Without branches (the sign of audio samples is not predictable): for a negative
+  // x, floor(-a) = -ceil(a).
+  const std::int64_t negative = -static_cast<std::int64_t>(bits >> 31);  // 0 or -1
+  const std::int64_t magnitude = whole + (has_fraction & negative & 1);
+  return static_cast<std::int32_t>((magnitude ^ negative) - negative);
+}
+
 }  // namespace detail
 
 std::int32_t FloatSampleToInt32(double x) {
@@ -128,7 +147,14 @@ void SinglesToInt32(void* buffer, std::int32_t byte_count) {
   for (std::size_t i = 0; i < n; ++i) {
     float x;
     std::memcpy(&x, bytes + 4 * i, sizeof x);
-    const std::int32_t r = FloatSampleToInt32(static_cast<double>(x));
+    std::int32_t r = 0;
+    if (x >= 1.0f) {
+      r = 2147483647;
+    } else if (!(x > -1.0f)) {
+      r = -2147483647 - 1;  // also every NaN
+    } else if (x != 0.0f) {
+      r = detail::ScaleAndFloorSingle(x);
+    }
     std::memcpy(bytes + 4 * i, &r, sizeof r);
   }
 }

@@ -45,6 +45,11 @@ std::int32_t ScaleAndFloorExact(double x);
 /// The same through a long double product (exact only where kLongDoubleIsExtended).
 std::int32_t ScaleAndFloorLongDouble(double x);
 
+/// The same for a single float, -1 < x < 1 and x != 0: its 24-bit mantissa times
+/// 2147483647 fits 64 bits, so the product needs no rounding and a few integer
+/// operations give the floor. Several times faster than the general paths.
+std::int32_t ScaleAndFloorSingle(float x);
+
 }  // namespace detail
 
 }  // namespace vornek

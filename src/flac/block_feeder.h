@@ -63,7 +63,7 @@ class TBlockFeeder {
   /// reader only once per that many blocks: waking a thread costs the waker tens of
   /// microseconds on some virtual machines, too much to pay at every block. The
   /// quarter left is far more than the reader needs to wake up and get ahead again.
-  static constexpr std::size_t kRingBytes = 2u << 20;
+  static constexpr std::size_t kRingBytes = 1u << 20;
   static constexpr std::size_t kMinSlots = 4;
   static constexpr std::size_t kMaxSlots = 256;
 

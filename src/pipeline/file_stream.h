@@ -38,7 +38,7 @@ class TAuFileStream : public TStream {
   void Flush() override;
 
  private:
-  static constexpr std::size_t kGatherBytes = 1u << 20;
+  static constexpr std::size_t kGatherBytes = 512u << 10;
 
   class WriteBehind;
 

@@ -90,14 +90,17 @@ void TBlockFeeder::FillSlot(Slot& slot) {
 
 TBlockFeeder::Block TBlockFeeder::Next() {
   if (finished_) return {};
-  bool wake_reader = false;
   std::unique_lock guard(lock_);
   if (holding_) {
     holding_ = false;
-    --ready_;
-    wake_reader = ready_ == RefillMark();
+    if (--ready_ == RefillMark()) {
+      // Signalled with the lock released, so that the reader does not wake only to
+      // wait for the lock, and cost this thread a second wake-up when it lets go.
+      guard.unlock();
+      freed_.notify_one();
+      guard.lock();
+    }
   }
-  if (wake_reader) freed_.notify_one();
   filled_.wait(guard, [this] { return ready_ > 0; });
   guard.unlock();
 

@@ -43,15 +43,20 @@ std::int64_t DecodeAll(TMemoryStream& source, std::vector<std::uint8_t>& block,
   return total;
 }
 
+/// The ADPCM file the benchmark's argument names, read into memory; empty, with the
+/// benchmark marked as skipped, when it is not set or cannot be read.
+std::vector<std::uint8_t> LoadAdpcmFile(benchmark::State& state) {
+  std::vector<std::uint8_t> bytes =
+      ReadFileBytes(FileFromEnvironment(kFileVariable[state.range(0)]));
+  if (bytes.empty()) state.SkipWithError("the ADPCM file is not set or cannot be read");
+  return bytes;
+}
+
 // Decoding only: the file is in memory, the reader is opened on it and read to the
 // end in blocks of 4608 frames, as the FLAC writer reads it.
 void BM_AdpcmDecode(benchmark::State& state) {
-  const std::string path = FileFromEnvironment(kFileVariable[state.range(0)]);
-  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  if (bytes.empty()) {
-    state.SkipWithError("the ADPCM file is not set or cannot be read");
-    return;
-  }
+  std::vector<std::uint8_t> bytes = LoadAdpcmFile(state);
+  if (bytes.empty()) return;
   TMemoryStream source(std::move(bytes));
   std::vector<std::uint8_t> block(4608u * 4u);
   std::int64_t delivered = 0;
@@ -73,12 +78,8 @@ BENCHMARK(BM_AdpcmDecode)->Arg(0)->Arg(1)->ArgName("ms")->Unit(benchmark::kMilli
 
 // The floor's encode of exactly the samples the reader decoded from the same file.
 void BM_AdpcmEncode(benchmark::State& state) {
-  const std::string path = FileFromEnvironment(kFileVariable[state.range(0)]);
-  std::vector<std::uint8_t> bytes = ReadFileBytes(path);
-  if (bytes.empty()) {
-    state.SkipWithError("the ADPCM file is not set or cannot be read");
-    return;
-  }
+  std::vector<std::uint8_t> bytes = LoadAdpcmFile(state);
+  if (bytes.empty()) return;
   TMemoryStream source(std::move(bytes));
   std::vector<std::uint8_t> block(4608u * 4u);
   std::vector<std::uint8_t> decoded;

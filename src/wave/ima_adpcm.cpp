@@ -10,20 +10,38 @@ namespace {
 
 constexpr std::int32_t kMaxStepIndex = static_cast<std::int32_t>(kImaStepTable.size()) - 1;
 
-/// The magnitude of the difference a code's three low bits stand for at each step
-/// index: step / 8, plus step for bit 2, step / 2 for bit 1 and step / 4 for bit 0,
-/// each term truncated on its own, as the codec defines it. A table lookup instead of
-/// three data-dependent branches per sample.
-constexpr std::array<std::int32_t, kImaStepTable.size() * 8> kImaDiffTable = [] {
-  std::array<std::int32_t, kImaStepTable.size() * 8> table{};
+// The decoder keeps its step index as a row of the two tables below, index * 16,
+// and looks both up at row + code.
+
+/// The signed difference each 4-bit code stands for at each step index, at
+/// [index * 16 + code]: step / 8, plus step for bit 2, step / 2 for bit 1 and
+/// step / 4 for bit 0, each term truncated on its own as the codec defines it, and
+/// negated when bit 3 is set. One load per sample instead of the codec's branches.
+constexpr std::array<std::int32_t, kImaStepTable.size() * 16> kImaCodeDiff = [] {
+  std::array<std::int32_t, kImaStepTable.size() * 16> table{};
   for (std::size_t index = 0; index < kImaStepTable.size(); ++index) {
     const auto step = static_cast<std::int32_t>(kImaStepTable[index]);
-    for (std::size_t bits = 0; bits < 8; ++bits) {
+    for (std::size_t code = 0; code < 16; ++code) {
       std::int32_t diff = step >> 3;
-      if (bits & 4) diff += step;
-      if (bits & 2) diff += step >> 1;
-      if (bits & 1) diff += step >> 2;
-      table[index * 8 + bits] = diff;
+      if (code & 4) diff += step;
+      if (code & 2) diff += step >> 1;
+      if (code & 1) diff += step >> 2;
+      table[index * 16 + code] = (code & 8) ? -diff : diff;
+    }
+  }
+  return table;
+}();
+
+/// The row that follows each row and code: the step index moved by
+/// `kImaIndexTable` and kept within the table. One load instead of an add and a
+/// clamp of two conditional moves or branches per sample (digital silence sits at
+/// index 0 and would hit the lower limit on every sample).
+constexpr std::array<std::ptrdiff_t, kImaStepTable.size() * 16> kImaNextRow = [] {
+  std::array<std::ptrdiff_t, kImaStepTable.size() * 16> table{};
+  for (std::int32_t index = 0; index <= kMaxStepIndex; ++index) {
+    for (std::size_t code = 0; code < 16; ++code) {
+      table[static_cast<std::size_t>(index) * 16 + code] =
+          std::clamp(index + kImaIndexTable[code], 0, kMaxStepIndex) * 16;
     }
   }
   return table;
@@ -31,25 +49,28 @@ constexpr std::array<std::int32_t, kImaStepTable.size() * 8> kImaDiffTable = [] 
 
 /// Running decoder of one channel, kept in registers for the length of a block. The
 /// header's step index is clamped on entry so a damaged header can never index past
-/// the step table.
+/// the tables.
 class ImaChannel {
  public:
   ImaChannel(std::int16_t sample, std::uint8_t step_index)
-      : predictor_(sample), index_(std::min<std::int32_t>(step_index, kMaxStepIndex)) {}
+      : predictor_(sample), row_(std::min<std::ptrdiff_t>(step_index, kMaxStepIndex) * 16) {}
 
   /// `code` is 0..15: bit 3 is the sign, the others the magnitude.
   std::int16_t Step(std::uint32_t code) {
-    const std::int32_t magnitude = kImaDiffTable[static_cast<std::size_t>(index_) * 8 + (code & 7u)];
-    const std::int32_t negative = -static_cast<std::int32_t>(code >> 3);  // 0 or -1
-    // The lower bound is -32767, symmetric with the upper one.
-    predictor_ = std::clamp(predictor_ + ((magnitude ^ negative) - negative), -32767, 32767);
-    index_ = std::clamp(index_ + kImaIndexTable[code], 0, kMaxStepIndex);
+    const auto at = static_cast<std::size_t>(row_) + code;
+    predictor_ += kImaCodeDiff[at];
+    // The lower bound is -32767, symmetric with the upper one. One unsigned
+    // comparison and a branch: music rarely reaches either limit, and a predicted
+    // branch costs less than two conditional moves on every sample.
+    if (static_cast<std::uint32_t>(predictor_ + 32767) > 2 * 32767u) [[unlikely]]
+      predictor_ = predictor_ < 0 ? -32767 : 32767;
+    row_ = kImaNextRow[at];
     return static_cast<std::int16_t>(predictor_);
   }
 
  private:
   std::int32_t predictor_;
-  std::int32_t index_;
+  std::ptrdiff_t row_;  ///< step index * 16, pointer-sized: no widening per sample
 };
 
 std::int16_t Le16(const std::uint8_t* p) {

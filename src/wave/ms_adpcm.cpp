@@ -17,6 +17,10 @@ std::int16_t Le16(const std::uint8_t* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
+/// A 4-bit code as the signed number it stands for.
+constexpr std::array<std::int32_t, 16> kSignedCode = {0, 1, 2,  3,  4,  5,  6,  7,
+                                                      -8, -7, -6, -5, -4, -3, -2, -1};
+
 /// Running decoder of one channel, kept in registers for the length of a block.
 class MsChannel {
  public:
@@ -31,19 +35,24 @@ class MsChannel {
     }
   }
 
-  /// `code` is 0..15, a signed 4-bit number.
+  /// `code` is 0..15, a signed 4-bit number. `kFirst` marks the first code of a
+  /// block, the one step whose delta may still be the header's: any 16-bit value,
+  /// negative too. Every later delta is the adapted one, 16 or more.
+  template <bool kFirst>
   std::int16_t Step(std::uint32_t code) {
     // 64-bit sum: two products of 16-bit extremes overflow 32 bits.
     const std::int64_t weighted = std::int64_t{sample1_} * coef1_ + std::int64_t{sample2_} * coef2_;
-    const std::int64_t signed_code = static_cast<std::int32_t>(code << 28) >> 28;
-    const std::int64_t predicted = weighted / 256 + std::int64_t{delta_} * signed_code;
-    const auto sample = static_cast<std::int32_t>(std::clamp<std::int64_t>(predicted, -32768, 32767));
+    std::int64_t sample = weighted / 256 + std::int64_t{delta_} * kSignedCode[code];
+    // One unsigned comparison and a branch: music rarely reaches either limit.
+    if (static_cast<std::uint64_t>(sample + 32768) > 65535u) [[unlikely]]
+      sample = sample < 0 ? -32768 : 32767;
     // The new delta is kept as a 16-bit value, like the header field it replaces;
     // a quotient that wraps to a small or negative value is lifted to the floor.
-    delta_ = std::max<std::int32_t>(
-        static_cast<std::int16_t>(delta_ * kMsAdaptationTable[code] / 256), 16);
+    // From the second code on the product is positive, and the quotient a shift.
+    const std::int32_t scaled = delta_ * kMsAdaptationTable[code];
+    delta_ = std::max<std::int32_t>(static_cast<std::int16_t>(kFirst ? scaled / 256 : scaled >> 8), 16);
     sample2_ = sample1_;
-    sample1_ = sample;
+    sample1_ = static_cast<std::int32_t>(sample);
     return static_cast<std::int16_t>(sample);
   }
 
@@ -137,11 +146,13 @@ void DecodeMsMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
   // The high nibble of a byte comes first, then the low one.
   MsChannel channel(state, 0, coefs);
   std::size_t k = 2;
-  for (std::size_t at = 0; k + 1 < samples; ++at, k += 2) {
-    out[k] = channel.Step(codes[at] >> 4u);
-    out[k + 1] = channel.Step(codes[at] & 15u);
+  if (k < samples) out[k++] = channel.Step<true>(codes[0] >> 4u);
+  if (k < samples) out[k++] = channel.Step<false>(codes[0] & 15u);
+  for (std::size_t at = 1; k + 1 < samples; ++at, k += 2) {
+    out[k] = channel.Step<false>(codes[at] >> 4u);
+    out[k + 1] = channel.Step<false>(codes[at] & 15u);
   }
-  if (k < samples) out[k] = channel.Step(codes[(k - 2) / 2] >> 4u);
+  if (k < samples) out[k] = channel.Step<false>(codes[(k - 2) / 2] >> 4u);
   channel.Save(state, 0);
   count = static_cast<std::int32_t>(2 * samples);
 }
@@ -161,9 +172,13 @@ void DecodeMsStereo(MsBlockState& state, std::span<const MsCoefPair> coefs,
   // A byte holds a code of channel 0 (high nibble) and one of channel 1.
   MsChannel left(state, 0, coefs);
   MsChannel right(state, 1, coefs);
-  for (std::size_t j = 0; j + 2 < frames; ++j) {
-    out[2 * j + 4] = left.Step(codes[j] >> 4u);
-    out[2 * j + 5] = right.Step(codes[j] & 15u);
+  if (frames > 2) {
+    out[4] = left.Step<true>(codes[0] >> 4u);
+    out[5] = right.Step<true>(codes[0] & 15u);
+  }
+  for (std::size_t j = 1; j + 2 < frames; ++j) {
+    out[2 * j + 4] = left.Step<false>(codes[j] >> 4u);
+    out[2 * j + 5] = right.Step<false>(codes[j] & 15u);
   }
   left.Save(state, 0);
   right.Save(state, 1);

@@ -1,6 +1,7 @@
 // Microsoft ADPCM block splitting and decoding on hand-built blocks: block
 // sizes, header layout, the delta floor, prediction rounding, predictor index
-// clamps, short blocks and buffers too small for what the counts ask.
+// clamps, agreement with the codec's plain definition, short blocks and buffers
+// too small for what the counts ask.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -230,6 +231,77 @@ struct BoundsCase {
   std::size_t out_size;    ///< what the output buffer holds
   std::int32_t expected;   ///< bytes written
 };
+
+/// One channel decoded straight from the codec's definition: the reference the
+/// decoder must match.
+struct PlainMsChannel {
+  std::int64_t coef1, coef2, delta, sample1, sample2;
+
+  std::int16_t Step(std::uint32_t code) {
+    const std::int64_t signed_code = code >= 8 ? std::int64_t{code} - 16 : std::int64_t{code};
+    std::int64_t sample = (sample1 * coef1 + sample2 * coef2) / 256 + delta * signed_code;
+    sample = std::clamp<std::int64_t>(sample, -32768, 32767);
+    delta = static_cast<std::int16_t>(delta * kMsAdaptationTable[code] / 256);
+    if (delta < 16) delta = 16;
+    sample2 = sample1;
+    sample1 = sample;
+    return static_cast<std::int16_t>(sample);
+  }
+};
+
+/// Decodes a whole block as the codec defines it.
+std::vector<std::int16_t> PlainDecode(const Block& block, int channels, std::span<const MsCoefPair> coefs) {
+  const auto n = static_cast<std::size_t>(channels);
+  auto le16 = [&](std::size_t at) { return static_cast<std::int16_t>(block[at] | (block[at + 1] << 8)); };
+  std::vector<PlainMsChannel> ch;
+  for (std::size_t c = 0; c < n; ++c) {
+    const MsCoefPair pair = coefs[std::min<std::size_t>(block[c], coefs.size() - 1)];
+    ch.push_back({pair.Coef1, pair.Coef2, le16(n + 2 * c), le16(3 * n + 2 * c), le16(5 * n + 2 * c)});
+  }
+  std::vector<std::int16_t> out;
+  for (const PlainMsChannel& c : ch) out.push_back(static_cast<std::int16_t>(c.sample2));
+  for (const PlainMsChannel& c : ch) out.push_back(static_cast<std::int16_t>(c.sample1));
+  for (std::size_t at = 7 * n; at < block.size(); ++at) {
+    out.push_back(ch[0].Step(block[at] >> 4u));
+    out.push_back(ch[n - 1].Step(block[at] & 15u));
+  }
+  return out;
+}
+
+TEST(MsAdpcm, MatchesTheCodecDefinitionOnRandomBlocks) {
+  // Random codes, silence and full-scale swings; random coefficient pairs (extremes
+  // among them), header deltas of any sign and predictor indexes past the table.
+  std::mt19937 random(2024);
+  for (int round = 0; round < 600; ++round) {
+    const int channels = 1 + round % 2;
+    std::vector<MsCoefPair> coefs(1 + random() % 8);
+    for (MsCoefPair& pair : coefs) {
+      const bool extreme = random() % 4 == 0;
+      pair.Coef1 = static_cast<std::int16_t>(extreme ? random() : random() % 1024 - 256);
+      pair.Coef2 = static_cast<std::int16_t>(extreme ? random() : random() % 512 - 256);
+    }
+    const auto align = static_cast<std::uint16_t>(14 + 2 * (random() % 600));
+    Block block(align);
+    for (auto& byte : block) byte = static_cast<std::uint8_t>(random());
+    const int style = round / 2 % 3;
+    for (std::size_t at = 7 * static_cast<std::size_t>(channels); at < block.size(); ++at) {
+      if (style == 1) block[at] = (random() % 16 == 0) ? static_cast<std::uint8_t>(random()) : 0x00;
+      if (style == 2) block[at] = (random() % 2) ? 0x77 : 0x88;
+    }
+    for (int c = 0; c < channels; ++c) block[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(random() % 10);
+    SCOPED_TRACE(round);
+
+    MsBlockState state;
+    std::vector<std::uint8_t> codes(MsCodeBytes(align, channels));
+    ASSERT_TRUE(SplitMsBlock(block, align, channels, state, codes));
+    std::vector<std::int16_t> out(2 * static_cast<std::size_t>(align) + 4);
+    auto count = static_cast<std::int32_t>(channels == 2 ? codes.size() : 2 * codes.size());
+    if (channels == 2) DecodeMsStereo(state, coefs, codes, out, count);
+    else DecodeMsMono(state, coefs, codes, out, count);
+    out.resize(static_cast<std::size_t>(count) / 2);
+    ASSERT_EQ(out, PlainDecode(block, channels, coefs));
+  }
+}
 
 TEST(MsAdpcm, DecodersStayInsideTheirBuffers) {
   const BoundsCase cases[] = {

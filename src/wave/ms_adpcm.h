@@ -22,7 +22,8 @@
 namespace vornek {
 
 /// Quantizer step scaling for each 4-bit code.
-extern const std::array<std::int16_t, 16> kMsAdaptationTable;
+inline constexpr std::array<std::int16_t, 16> kMsAdaptationTable = {230, 230, 230, 230, 307, 409, 512, 614,
+                                                                  768, 614, 512, 409, 307, 230, 230, 230};
 
 /// Most coefficient pairs a "fmt " chunk may declare.
 inline constexpr std::uint16_t kMaxMsCoefs = 32;

@@ -303,6 +303,37 @@ TEST(MsAdpcm, MatchesTheCodecDefinitionOnRandomBlocks) {
   }
 }
 
+TEST(MsAdpcm, WideCoefficientPairsDecodeExactlyInStereo) {
+  // Pairs whose prediction, plus code times delta, may not fit 32 bits: the
+  // stereo decoder must take them as exactly as the narrow ones, whichever
+  // channel has them. Full-scale header samples and codes reach the extremes.
+  const MsCoefPair wide[] = {{-32768, -32768}, {32767, 32767}, {-32768, 32767},
+                             {30720, 30720},   {30721, 30720}, {-30721, -30720}};
+  std::mt19937 random(7);
+  for (const MsCoefPair pair : wide) {
+    for (int wide_channels = 1; wide_channels <= 3; ++wide_channels) {  // left, right, both
+      SCOPED_TRACE(testing::Message() << pair.Coef1 << ", " << pair.Coef2 << " on " << wide_channels);
+      const std::vector<MsCoefPair> coefs = {{256, 0}, pair};
+      Block block(14 + 600);
+      block[0] = (wide_channels & 1) ? 1 : 0;
+      block[1] = (wide_channels & 2) ? 1 : 0;
+      for (std::size_t at = 2; at < 14; ++at) block[at] = static_cast<std::uint8_t>(at % 2 ? 0x80 : 0x00);  // -32768 each
+      for (std::size_t at = 14; at < block.size(); ++at) {
+        const std::size_t run = (at - 14) / 40;
+        block[at] = run % 3 == 0 ? 0x77 : run % 3 == 1 ? 0x88 : static_cast<std::uint8_t>(random());
+      }
+      MsBlockState state;
+      std::vector<std::uint8_t> codes(MsCodeBytes(614, 2));
+      ASSERT_TRUE(SplitMsBlock(block, 614, 2, state, codes));
+      std::vector<std::int16_t> out(2 * 602);
+      auto count = static_cast<std::int32_t>(codes.size());
+      DecodeMsStereo(state, coefs, codes, out, count);
+      out.resize(static_cast<std::size_t>(count) / 2);
+      ASSERT_EQ(out, PlainDecode(block, 2, coefs));
+    }
+  }
+}
+
 TEST(MsAdpcm, DecodersStayInsideTheirBuffers) {
   const BoundsCase cases[] = {
       {"mono output shorter than the block", 1, 249, 498, 10, 20},

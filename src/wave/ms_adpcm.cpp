@@ -112,14 +112,13 @@ void DecodeSideBySide(MsChannel& left, MsChannel& right, std::span<const std::ui
   // Deltas in 32-bit lanes 0 and 1, repeated in 2 and 3: one multiply-add by a
   // byte's factors gives both adapted deltas (times 256) and both code * delta.
   __m128i delta = _mm_setr_epi32(left.delta_, right.delta_, left.delta_, right.delta_);
-  const __m128i coefs = _mm_setr_epi16(static_cast<std::int16_t>(left.coef1_), static_cast<std::int16_t>(left.coef2_),
-                                       static_cast<std::int16_t>(right.coef1_), static_cast<std::int16_t>(right.coef2_),
-                                       0, 0, 0, 0);
-  __m128i samples = _mm_setr_epi16(static_cast<std::int16_t>(left.sample1_), static_cast<std::int16_t>(left.sample2_),
-                                   static_cast<std::int16_t>(right.sample1_), static_cast<std::int16_t>(right.sample2_),
-                                   0, 0, 0, 0);
-  __m128i last = _mm_setr_epi16(static_cast<std::int16_t>(left.sample1_), static_cast<std::int16_t>(right.sample1_),
-                                0, 0, 0, 0, 0, 0);
+  // Every value below is a 16-bit one kept in 32 bits.
+  const auto word = [](std::int32_t value) { return static_cast<std::int16_t>(value); };
+  const __m128i coefs =
+      _mm_setr_epi16(word(left.coef1_), word(left.coef2_), word(right.coef1_), word(right.coef2_), 0, 0, 0, 0);
+  __m128i samples =
+      _mm_setr_epi16(word(left.sample1_), word(left.sample2_), word(right.sample1_), word(right.sample2_), 0, 0, 0, 0);
+  __m128i last = _mm_setr_epi16(word(left.sample1_), word(right.sample1_), 0, 0, 0, 0, 0, 0);
   const __m128i least = _mm_set1_epi16(16);
   for (const std::uint8_t code : codes) {
     const __m128i factors = _mm_load_si128(reinterpret_cast<const __m128i*>(kStereoByteFactors[code].data()));
@@ -141,12 +140,12 @@ void DecodeSideBySide(MsChannel& left, MsChannel& right, std::span<const std::ui
     // at least 16. The lanes' high halves meet zero factors and do not matter.
     delta = _mm_shuffle_epi32(_mm_max_epi16(_mm_srai_epi32(products, 8), least), 0x44);
   }
-  left.delta_ = static_cast<std::int16_t>(_mm_extract_epi16(delta, 0));
-  right.delta_ = static_cast<std::int16_t>(_mm_extract_epi16(delta, 2));
-  left.sample1_ = static_cast<std::int16_t>(_mm_extract_epi16(samples, 0));
-  left.sample2_ = static_cast<std::int16_t>(_mm_extract_epi16(samples, 1));
-  right.sample1_ = static_cast<std::int16_t>(_mm_extract_epi16(samples, 2));
-  right.sample2_ = static_cast<std::int16_t>(_mm_extract_epi16(samples, 3));
+  left.delta_ = word(_mm_extract_epi16(delta, 0));
+  right.delta_ = word(_mm_extract_epi16(delta, 2));
+  left.sample1_ = word(_mm_extract_epi16(samples, 0));
+  left.sample2_ = word(_mm_extract_epi16(samples, 1));
+  right.sample1_ = word(_mm_extract_epi16(samples, 2));
+  right.sample2_ = word(_mm_extract_epi16(samples, 3));
 }
 #endif
 

@@ -10,67 +10,75 @@ namespace {
 
 constexpr std::int32_t kMaxStepIndex = static_cast<std::int32_t>(kImaStepTable.size()) - 1;
 
-// The decoder keeps its step index as a row of the two tables below, index * 16,
-// and looks both up at row + code.
+/// The signed difference a 4-bit code stands for at a step index: step / 8, plus
+/// step for bit 2, step / 2 for bit 1 and step / 4 for bit 0, each term truncated
+/// on its own as the codec defines it, and negated when bit 3 is set.
+constexpr std::int32_t CodeDiff(std::size_t index, std::size_t code) {
+  const auto step = static_cast<std::int32_t>(kImaStepTable[index]);
+  std::int32_t diff = step >> 3;
+  if (code & 4) diff += step;
+  if (code & 2) diff += step >> 1;
+  if (code & 1) diff += step >> 2;
+  return (code & 8) ? -diff : diff;
+}
 
-/// The signed difference each 4-bit code stands for at each step index, at
-/// [index * 16 + code]: step / 8, plus step for bit 2, step / 2 for bit 1 and
-/// step / 4 for bit 0, each term truncated on its own as the codec defines it, and
-/// negated when bit 3 is set. One load per sample instead of the codec's branches.
-constexpr std::array<std::int32_t, kImaStepTable.size() * 16> kImaCodeDiff = [] {
-  std::array<std::int32_t, kImaStepTable.size() * 16> table{};
-  for (std::size_t index = 0; index < kImaStepTable.size(); ++index) {
-    const auto step = static_cast<std::int32_t>(kImaStepTable[index]);
-    for (std::size_t code = 0; code < 16; ++code) {
-      std::int32_t diff = step >> 3;
-      if (code & 4) diff += step;
-      if (code & 2) diff += step >> 1;
-      if (code & 1) diff += step >> 2;
-      table[index * 16 + code] = (code & 8) ? -diff : diff;
+/// What a code does at a step index: the difference it adds to the sample, and
+/// the row of the step index it moves to (moved by `kImaIndexTable` and kept within
+/// the table). One load each instead of the codec's branches and clamp.
+struct ImaTransition {
+  const ImaTransition* next_row;
+  std::int32_t diff;
+};
+
+/// The transitions of every step index, a row of 16 codes each, at [index * 16 +
+/// code]. The decoder keeps its step index as a pointer to its row, so the step
+/// index of the next sample is a single load at row[code]: that load is the chain
+/// each sample of a channel waits on, and an index kept as a number would add an
+/// addition to it.
+struct ImaTransitionTable {
+  std::array<ImaTransition, kImaStepTable.size() * 16> at{};
+
+  constexpr ImaTransitionTable() {
+    for (std::int32_t index = 0; index <= kMaxStepIndex; ++index) {
+      for (std::size_t code = 0; code < 16; ++code) {
+        const auto next = std::clamp(index + kImaIndexTable[code], 0, kMaxStepIndex);
+        at[static_cast<std::size_t>(index) * 16 + code] = {
+            &at[static_cast<std::size_t>(next) * 16], CodeDiff(static_cast<std::size_t>(index), code)};
+      }
     }
   }
-  return table;
-}();
 
-/// The row that follows each row and code: the step index moved by
-/// `kImaIndexTable` and kept within the table. One load instead of an add and a
-/// clamp of two conditional moves or branches per sample (digital silence sits at
-/// index 0 and would hit the lower limit on every sample).
-constexpr std::array<std::ptrdiff_t, kImaStepTable.size() * 16> kImaNextRow = [] {
-  std::array<std::ptrdiff_t, kImaStepTable.size() * 16> table{};
-  for (std::int32_t index = 0; index <= kMaxStepIndex; ++index) {
-    for (std::size_t code = 0; code < 16; ++code) {
-      table[static_cast<std::size_t>(index) * 16 + code] =
-          std::clamp(index + kImaIndexTable[code], 0, kMaxStepIndex) * 16;
-    }
+  const ImaTransition* Row(std::uint8_t step_index) const {
+    return &at[std::min<std::size_t>(step_index, kMaxStepIndex) * 16];
   }
-  return table;
-}();
+};
+
+constexpr ImaTransitionTable kImaTransitions;
 
 /// Running decoder of one channel, kept in registers for the length of a block. The
 /// header's step index is clamped on entry so a damaged header can never index past
-/// the tables.
+/// the table.
 class ImaChannel {
  public:
   ImaChannel(std::int16_t sample, std::uint8_t step_index)
-      : predictor_(sample), row_(std::min<std::ptrdiff_t>(step_index, kMaxStepIndex) * 16) {}
+      : predictor_(sample), row_(kImaTransitions.Row(step_index)) {}
 
   /// `code` is 0..15: bit 3 is the sign, the others the magnitude.
   std::int16_t Step(std::uint32_t code) {
-    const auto at = static_cast<std::size_t>(row_) + code;
-    predictor_ += kImaCodeDiff[at];
+    const ImaTransition& move = row_[code];
+    predictor_ += move.diff;
     // The lower bound is -32767, symmetric with the upper one. One unsigned
     // comparison and a branch: music rarely reaches either limit, and a predicted
     // branch costs less than two conditional moves on every sample.
     if (static_cast<std::uint32_t>(predictor_ + 32767) > 2 * 32767u) [[unlikely]]
       predictor_ = predictor_ < 0 ? -32767 : 32767;
-    row_ = kImaNextRow[at];
+    row_ = move.next_row;
     return static_cast<std::int16_t>(predictor_);
   }
 
  private:
   std::int32_t predictor_;
-  std::ptrdiff_t row_;  ///< step index * 16, pointer-sized: no widening per sample
+  const ImaTransition* row_;  ///< the current step index's row of transitions
 };
 
 std::int16_t Le16(const std::uint8_t* p) {

@@ -34,10 +34,15 @@ TBlockFeeder::TBlockFeeder(TAuInput& input, std::uint32_t block_frames, std::int
     : input_(input), channels_(channels), bits_(bits) {
   const std::size_t samples = std::size_t{block_frames} * static_cast<std::size_t>(channels);
   bytes_.resize(samples * static_cast<std::size_t>(bits / 8));
-  const std::size_t block_bytes = samples * sizeof(std::int32_t);
-  slots_.resize(std::clamp(kRingBytes / std::max<std::size_t>(block_bytes, 1), kMinSlots, kMaxSlots));
+  slots_.resize(RingSlots(block_frames, channels));
   for (Slot& slot : slots_) slot.Samples.reset(new std::int32_t[samples]);
   thread_ = std::make_unique<platform::Thread>([this](platform::Thread&) { ReadBlocks(); });
+}
+
+std::size_t TBlockFeeder::RingSlots(std::uint32_t block_frames, std::int32_t channels) {
+  const std::size_t block_bytes =
+      std::size_t{block_frames} * static_cast<std::size_t>(channels) * sizeof(std::int32_t);
+  return std::clamp(kRingBytes / std::max<std::size_t>(block_bytes, 1), kMinSlots, kMaxSlots);
 }
 
 TBlockFeeder::~TBlockFeeder() {

@@ -57,6 +57,10 @@ class TBlockFeeder {
   /// after the last block (or a failure) it returns an empty block at once.
   Block Next();
 
+  /// The most blocks of `block_frames` frames of `channels` samples the feeder holds
+  /// read ahead (its ring's size).
+  static std::size_t RingSlots(std::uint32_t block_frames, std::int32_t channels);
+
  private:
   /// The ring holds about this many bytes of samples (kMinSlots to kMaxSlots blocks). The
   /// reader refills it when three quarters of it are free, so the encoder wakes the

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "wave/adpcm_errors.h"
+#include "wave/bytes.h"
 
 namespace vornek {
 
@@ -81,15 +82,6 @@ class ImaChannel {
   const ImaTransition* row_;  ///< the current step index's row of transitions
 };
 
-std::int16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
-
 std::size_t ClampCount(std::int32_t count, std::size_t limit) {
   return count <= 0 ? 0 : std::min(static_cast<std::size_t>(count), limit);
 }
@@ -133,10 +125,10 @@ bool SplitImaBlock(std::span<const std::uint8_t> block, std::uint16_t block_alig
   const std::size_t header_size = ImaHeaderBytes(channels);
   std::copy_n(block.begin(), std::min(block.size(), header_size), header.begin());
   state = ImaBlockState{};
-  state.sample[0] = Le16(&header[0]);
+  state.sample[0] = LeS16(&header[0]);
   state.step_index[0] = header[2];
   if (channels == 2) {
-    state.sample[1] = Le16(&header[4]);
+    state.sample[1] = LeS16(&header[4]);
     state.step_index[1] = header[6];
   }
 

@@ -9,16 +9,13 @@
 #endif
 
 #include "wave/adpcm_errors.h"
+#include "wave/bytes.h"
 
 namespace vornek {
 
 namespace {
 
 constexpr std::uint32_t kCoefTableOffset = 22;  // in the "fmt " body
-
-std::int16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
 
 /// A 4-bit code as the signed number it stands for.
 constexpr std::array<std::int32_t, 16> kSignedCode = {0, 1, 2,  3,  4,  5,  6,  7,
@@ -192,15 +189,15 @@ bool SplitMsBlock(std::span<const std::uint8_t> block, std::uint16_t block_align
   if (channels == 2) {
     for (std::size_t ch = 0; ch < 2; ++ch) {
       state.predictor[ch] = header[ch];
-      state.delta[ch] = Le16(&header[2 + 2 * ch]);
-      state.sample1[ch] = Le16(&header[6 + 2 * ch]);
-      state.sample2[ch] = Le16(&header[10 + 2 * ch]);
+      state.delta[ch] = LeS16(&header[2 + 2 * ch]);
+      state.sample1[ch] = LeS16(&header[6 + 2 * ch]);
+      state.sample2[ch] = LeS16(&header[10 + 2 * ch]);
     }
   } else {
     state.predictor[0] = header[0];
-    state.delta[0] = Le16(&header[1]);
-    state.sample1[0] = Le16(&header[3]);
-    state.sample2[0] = Le16(&header[5]);
+    state.delta[0] = LeS16(&header[1]);
+    state.sample1[0] = LeS16(&header[3]);
+    state.sample2[0] = LeS16(&header[5]);
   }
 
   const std::size_t wanted = std::min(codes.size(), MsCodeBytes(block_align, channels));

@@ -10,6 +10,8 @@
 #include "pipeline/au_exception.h"
 #include "pipeline/file_stream.h"
 #include "platform/file.h"
+#include "wave/bytes.h"
+#include "wave/chunk_walker.h"
 #include "wave/fast_copy.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
@@ -35,15 +37,6 @@ constexpr std::uint8_t kSubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 
 /// Bytes of a "fmt " body the reader looks at: the MS ADPCM table of 32 pairs ends at
 /// 150. The rest of a longer body is skipped.
 constexpr std::uint32_t kFormatReadBytes = 256;
-
-std::uint16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
@@ -118,12 +111,7 @@ TWaveIn::~TWaveIn() {
 }
 
 bool TWaveIn::SameChunkId(const std::uint8_t* read, const char* expected) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    const auto want = static_cast<std::uint8_t>(expected[i]);
-    const auto difference = static_cast<std::uint8_t>(read[i] - want);
-    if (difference != 0 && difference != 0x20 && difference != 0xE0) return false;
-  }
-  return true;
+  return vornek::SameChunkId(read, expected);
 }
 
 bool TWaveIn::SameGuid(const std::uint8_t* a, const std::uint8_t* b) {
@@ -141,59 +129,41 @@ void TWaveIn::ReadHeader() {
   WaveKind = TWaveKind::wkUnsupported;
   DataOffset = 0;
   DataEnd = 0;
+  CompressedParts = {};
 
-  const std::int64_t stream_size = Stream->Size();
-  Stream->SetPosition(0);
-
-  // "RIFF", its size (ignored), then "WAVE": found by sliding one byte at a time over
-  // the first 8192 bytes, so that junk a tool put before the header is skipped.
-  std::array<std::uint8_t, kHeaderSearchLimit> head;
-  const std::uint32_t have = ReadFull(head.data(), kHeaderSearchLimit);
-  const std::uint32_t last_end = std::min(have, kHeaderSearchLimit - 1);  // ids end before 8192
-  std::uint32_t end = 4;  // the bytes under test are head[end - 4, end)
-  while (end <= last_end && !SameChunkId(&head[end - 4], "RIFF")) ++end;
-  end += 4;  // the RIFF size
-  while (end <= last_end && !SameChunkId(&head[end - 4], "WAVE")) ++end;
-  if (end > last_end) RaiseWaveError(TWaveError::weNotWave);
-
-  // The chunks, walked by their sizes to the end of the stream.
+  TChunkWalker walker(*Stream);
   TScanState state = TScanState::ssExpectFmt;
-  std::int64_t chunk = end;
-  std::uint8_t header[8];
-  while (chunk + 8 <= stream_size) {
-    Stream->SetPosition(chunk);
-    if (ReadFull(header, 8) < 8) break;
-    const std::uint32_t size = Le32(header + 4);
-    const std::int64_t body = chunk + 8;
-    const bool fits = body + size <= stream_size;
-
-    if (state == TScanState::ssExpectFmt && SameChunkId(header, "fmt ")) {
+  while (const std::optional<TChunk> chunk = walker.Current()) {
+    const bool fits = walker.Fits(chunk->Body, chunk->Size);
+    if (state == TScanState::ssExpectFmt && chunk->Is("fmt ")) {
       if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fmt ");
-      ParseFormat(size);
+      ParseFormat(walker, *chunk);
       state = NeedsFact(WaveKind) ? TScanState::ssExpectFact : TScanState::ssExpectData;
-    } else if (state == TScanState::ssExpectFact && SameChunkId(header, "fact")) {
+    } else if (state == TScanState::ssExpectFact && chunk->Is("fact")) {
       if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fact");
       std::uint8_t fact[4];
-      if (size < 4 || ReadFull(fact, 4) < 4) RaiseWaveError(TWaveError::weFactTooShort);
+      if (walker.ReadBody(*chunk, fact, 4) < 4) RaiseWaveError(TWaveError::weFactTooShort);
       (WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples) = Le32(fact);
       state = TScanState::ssExpectData;
-    } else if (state == TScanState::ssExpectData && SameChunkId(header, "data")) {
-      // A stated size running past the end (a truncated file, or a writer that
-      // never came back to fill it in) delivers what is there.
-      DataOffset = body;
-      DataEnd = size == 0 ? stream_size : std::min<std::int64_t>(body + size, stream_size);
-      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && size != 0) Size = DataEnd - DataOffset;
+    } else if (state == TScanState::ssExpectData && chunk->Is("data")) {
+      // A stated size running past the end (a file cut short, or a writer that never
+      // came back to fill it in) delivers what is there.
+      const TPayload payload = walker.Payload(*chunk);
+      DataOffset = payload.Begin;
+      DataEnd = payload.End;
+      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && chunk->Size != 0) Size = DataEnd - DataOffset;
+      CompressedParts.DataBegin = DataOffset;
+      CompressedParts.DataEnd = DataEnd;
       Stream->SetPosition(DataOffset);
       return;
     } else {
-      if (state == TScanState::ssExpectFact && SameChunkId(header, "data"))
-        RaiseWaveError(TWaveError::weNoFact);
-      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, IdText(header));
+      if (state == TScanState::ssExpectFact && chunk->Is("data")) RaiseWaveError(TWaveError::weNoFact);
+      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, IdText(chunk->Id.data()));
     }
     const char* awaited = state == TScanState::ssExpectFmt    ? "fmt "
                           : state == TScanState::ssExpectFact ? "fact"
                                                               : "data";
-    chunk = NextChunk(chunk, size, awaited, stream_size);
+    walker.Advance(*chunk, awaited);
   }
 
   switch (state) {
@@ -203,9 +173,12 @@ void TWaveIn::ReadHeader() {
   }
 }
 
-void TWaveIn::ParseFormat(std::uint32_t body_size) {
+void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
   std::array<std::uint8_t, kFormatReadBytes> b{};
-  ReadFull(b.data(), std::min(body_size, kFormatReadBytes));
+  walker.ReadBody(chunk, b.data(), b.size());
+  // Sizes beyond what any kind reads count as that much: only the kinds' minimum
+  // lengths and the MS ADPCM table's end are compared with it.
+  const auto body_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.Size, 0xFFFFFFFF));
   if (body_size < 16) RaiseWaveError(TWaveError::weFormatTooShort);
 
   const std::uint16_t tag = Le16(&b[0]);
@@ -287,42 +260,14 @@ void TWaveIn::ParseFormat(std::uint32_t body_size) {
       if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
       BlockAlign = block_align;
       SamplesPerBlock = Le16(&b[18]);
+      CompressedParts.FormatAt = chunk.Body;
+      CompressedParts.FormatSize = chunk.Size;
       break;
     case TWaveKind::wkExtensibleFloat:
     case TWaveKind::wkUnsupported:
       break;
   }
   WaveKind = kind;
-}
-
-std::int64_t TWaveIn::NextChunk(std::int64_t chunk, std::uint32_t size, const char* awaited,
-                               std::int64_t stream_size) {
-  // RIFF pads an odd-sized body to an even length. Some writers leave the pad byte
-  // out; their next chunk starts right after the body, which shows because the byte
-  // after the body begins a sensible chunk and the padded position does not. When
-  // both look sensible, the one holding the id the walk awaits wins, else the padded.
-  const std::int64_t unpadded = chunk + 8 + size;
-  if ((size & 1u) == 0) return unpadded;
-  const std::int64_t padded = unpadded + 1;
-  const TChunkLook at_unpadded = LookAtChunk(unpadded, awaited, stream_size);
-  if (at_unpadded == TChunkLook::clNone) return padded;
-  const TChunkLook at_padded = LookAtChunk(padded, awaited, stream_size);
-  if (at_padded == TChunkLook::clNone) return unpadded;
-  if (at_unpadded == TChunkLook::clAwaited && at_padded != TChunkLook::clAwaited) return unpadded;
-  return padded;
-}
-
-TWaveIn::TChunkLook TWaveIn::LookAtChunk(std::int64_t at, const char* awaited,
-                                         std::int64_t stream_size) {
-  if (at + 8 > stream_size) return TChunkLook::clNone;
-  std::uint8_t header[8];
-  Stream->SetPosition(at);
-  if (ReadFull(header, 8) < 8) return TChunkLook::clNone;
-  if (!std::all_of(header, header + 4, Printable)) return TChunkLook::clNone;
-  // A "data" chunk may run past the end (a truncated file); no other chunk may.
-  const bool is_data = SameChunkId(header, "data");
-  if (at + 8 + Le32(header + 4) > stream_size && !is_data) return TChunkLook::clNone;
-  return SameChunkId(header, awaited) ? TChunkLook::clAwaited : TChunkLook::clPlausible;
 }
 
 void TWaveIn::CompleteFormat() {
@@ -362,7 +307,7 @@ void TWaveIn::CompleteFormat() {
 void TWaveIn::ConvertCompressed() {
   // The whole file becomes a PCM WAV image in memory; from here on the image is the
   // stream, and the source is kept to be restored (or released) by CloseFile.
-  ConvertedStream = ConvertCompressedWave(*Stream);
+  ConvertedStream = ConvertCompressedWave(*Stream, CompressedParts);
   SourceStream = Stream;
   SourceAssigned = StreamAssigned;
   Stream = ConvertedStream.get();
@@ -423,21 +368,11 @@ void TWaveIn::ReleaseSource() {
 // ---------------------------------------------------------------------------------
 // Delivery
 
-std::uint32_t TWaveIn::ReadFull(void* destination, std::uint32_t count) {
-  auto* out = static_cast<std::uint8_t*>(destination);
-  std::uint32_t total = 0;
-  while (total < count) {
-    const std::size_t got = Stream->Read(out + total, count - total);
-    if (got == 0) break;
-    total += static_cast<std::uint32_t>(got);
-  }
-  return total;
-}
-
 std::uint32_t TWaveIn::ReadPayload(void* destination, std::uint32_t count) {
   const std::int64_t left = DataEnd - Stream->Position();
   if (left <= 0) return 0;
-  return ReadFull(destination, static_cast<std::uint32_t>(std::min<std::int64_t>(count, left)));
+  return static_cast<std::uint32_t>(
+      ReadStreamFully(*Stream, destination, static_cast<std::size_t>(std::min<std::int64_t>(count, left))));
 }
 
 std::uint32_t TWaveIn::StoredFrameBytes() const {

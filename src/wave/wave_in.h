@@ -14,11 +14,11 @@
 //
 // Layout accepted: "RIFF" and "WAVE" are searched byte by byte in the first 8192 bytes
 // (junk before them is skipped, ids match in any letter case); after "WAVE" the reader
-// walks the chunks by their sizes to the end of the file, skipping bodies by seeking,
-// so "data" may sit behind any amount of metadata. The first "fmt " counts; the
+// walks the chunks by their sizes to the end of the file (wave/chunk_walker.h), so
+// "data" may sit behind any amount of metadata. The first "fmt " counts; the
 // compressed kinds need a "fact" chunk between "fmt " and "data". After an odd-sized
 // chunk the next one starts behind the RIFF pad byte, unless the writer left the pad
-// byte out (see NextChunk).
+// byte out.
 //
 // Threads: OpenFile and CloseFile hold FileLock (taken after InputLock where both are
 // held). ReadInternal and SeekInternal run under InputLock, taken by Read and Seek, on
@@ -35,8 +35,10 @@
 
 #include "pipeline/input.h"
 #include "pipeline/stream.h"
+#include "wave/chunk_walker.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
+#include "wave/wave_converter.h"
 
 namespace vornek {
 
@@ -57,7 +59,7 @@ class TWaveIn : public TAuFileIn {
   /// Bytes of the delivery window; one decoded ADPCM block must fit it.
   static constexpr std::uint32_t kWindowBytes = 16384;
   /// "RIFF" and "WAVE" must end before this many bytes of the file.
-  static constexpr std::uint32_t kHeaderSearchLimit = 8192;
+  static constexpr std::uint32_t kHeaderSearchLimit = TChunkWalker::kHeaderSearchLimit;
 
   TWaveIn();
   ~TWaveIn() override;
@@ -101,16 +103,7 @@ class TWaveIn : public TAuFileIn {
   void ReadHeader();
 
  private:
-  void ParseFormat(std::uint32_t body_size);
-  /// What the bytes at a stream position look like to the chunk walk: no chunk, a
-  /// chunk (printable id, body within the stream unless it is "data"), or a chunk
-  /// with the id the walk awaits.
-  enum class TChunkLook { clNone, clPlausible, clAwaited };
-  TChunkLook LookAtChunk(std::int64_t at, const char* awaited, std::int64_t stream_size);
-  /// Where the chunk after the one at `chunk` (of body `size`) starts; `awaited` is
-  /// the id the walk looks for next.
-  std::int64_t NextChunk(std::int64_t chunk, std::uint32_t size, const char* awaited,
-                         std::int64_t stream_size);
+  void ParseFormat(TChunkWalker& walker, const TChunk& chunk);
   /// After ReadHeader: the delivered format and Size, by kind.
   void CompleteFormat();
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
@@ -125,9 +118,7 @@ class TWaveIn : public TAuFileIn {
   bool RefillImaAdpcm();
   bool RefillMsAdpcm();
 
-  /// Reads until `count` bytes or the end of the stream; returns the bytes read.
-  std::uint32_t ReadFull(void* destination, std::uint32_t count);
-  /// As ReadFull, but never past DataEnd.
+  /// Reads until `count` bytes, the end of the stream or DataEnd; returns the bytes read.
   std::uint32_t ReadPayload(void* destination, std::uint32_t count);
   /// Bytes of one sample frame as stored in the file (PCM and float kinds).
   std::uint32_t StoredFrameBytes() const;
@@ -139,6 +130,8 @@ class TWaveIn : public TAuFileIn {
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
   /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
   std::unique_ptr<TMemoryStream> ConvertedStream;
+  /// MPEG Layer 3: where the header reader found the "fmt " body and the payload.
+  TCompressedParts CompressedParts;
   TStream* SourceStream = nullptr;  ///< Stream before the switch to the image
   bool SourceAssigned = false;      ///< StreamAssigned before the switch to the image
   /// ADPCM: the current block as read, its code bytes, and the block header state.

@@ -239,7 +239,7 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
       if (bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(bits));
       ImaBlockAlign = block_align;
       ImaSamplesPerBlock = Le16(&b[18]);
-      if (const auto refusal = CheckImaFormat(channels, ImaBlockAlign, ImaSamplesPerBlock))
+      if (const auto refusal = CheckImaFormat({channels, ImaBlockAlign, ImaSamplesPerBlock}))
         throw EAuException(std::string(*refusal));
       break;
     case TWaveKind::wkMsAdpcm:
@@ -248,12 +248,11 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
       SamplesPerBlock = Le16(&b[18]);
       CoefCount = Le16(&b[20]);
       // Also refuses more than 32 pairs and a table running out of the body.
-      if (const auto refusal =
-              CheckMsFormat(channels, BlockAlign, SamplesPerBlock, CoefCount, body_size))
+      if (const auto refusal = CheckMsFormat({channels, BlockAlign, SamplesPerBlock}, CoefCount, body_size))
         throw EAuException(std::string(*refusal));
       for (std::size_t i = 0; i < CoefCount; ++i) {
-        Coefs[i].Coef1 = static_cast<std::int16_t>(Le16(&b[22 + 4 * i]));
-        Coefs[i].Coef2 = static_cast<std::int16_t>(Le16(&b[24 + 4 * i]));
+        Coefs[i].Coef1 = LeS16(&b[22 + 4 * i]);
+        Coefs[i].Coef2 = LeS16(&b[24 + 4 * i]);
       }
       break;
     case TWaveKind::wkCompressed:
@@ -285,17 +284,14 @@ void TWaveIn::CompleteFormat() {
       BitsPerSample = 32;
       break;
     case TWaveKind::wkImaAdpcm:
+    case TWaveKind::wkMsAdpcm: {
+      const AdpcmBlockLayout layout = AdpcmLayout();
       BitsPerSample = 16;
-      Size = std::int64_t{ImaFactSamples} * 2 * Channels;
-      BlockBytes.resize(ImaBlockAlign);
-      CodeBytes.resize(ImaCodeBytes(ImaBlockAlign, Channels));
+      Size = std::int64_t{WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples} * 2 * Channels;
+      BlockBytes.resize(layout.BlockAlign);
+      CodeBytes.resize(WaveKind == TWaveKind::wkImaAdpcm ? ImaCodeBytes(layout) : MsCodeBytes(layout));
       break;
-    case TWaveKind::wkMsAdpcm:
-      BitsPerSample = 16;
-      Size = std::int64_t{FactSamples} * 2 * Channels;
-      BlockBytes.resize(BlockAlign);
-      CodeBytes.resize(MsCodeBytes(BlockAlign, Channels));
-      break;
+    }
     case TWaveKind::wkCompressed:
       ConvertCompressed();
       break;
@@ -402,40 +398,31 @@ void TWaveIn::RefillFloat() {
   }
 }
 
-// One ADPCM block per refill, read with one stream read and decoded straight into the
-// window. The block's values were checked against the window and the block when the
-// file was opened (CheckImaFormat, CheckMsFormat); the decoders never go outside the
-// spans they are given.
-bool TWaveIn::RefillImaAdpcm() {
-  const std::uint32_t got = ReadPayload(BlockBytes.data(), ImaBlockAlign);
-  if (!SplitImaBlock({BlockBytes.data(), got}, ImaBlockAlign, Channels, ImaState, CodeBytes))
-    return false;
-  // Exactly samples-per-block frames: seeking counts blocks by that field.
-  const std::span<std::int16_t> out(Window.data(),
-                                    std::size_t{ImaSamplesPerBlock} * static_cast<std::size_t>(Channels));
-  auto count = static_cast<std::int32_t>(CodeBytes.size());
-  if (Channels == 2) {
-    DecodeImaStereo(ImaState, CodeBytes, out, count);
-    WindowEnd = static_cast<std::uint32_t>(count) * 4;
-  } else {
-    DecodeImaMono(ImaState, CodeBytes, out, count);
-    WindowEnd = static_cast<std::uint32_t>(count) * 2;
-  }
-  return true;
+AdpcmBlockLayout TWaveIn::AdpcmLayout() const {
+  if (WaveKind == TWaveKind::wkImaAdpcm) return {Channels, ImaBlockAlign, ImaSamplesPerBlock};
+  return {Channels, BlockAlign, SamplesPerBlock};
 }
 
-bool TWaveIn::RefillMsAdpcm() {
-  const std::uint32_t got = ReadPayload(BlockBytes.data(), BlockAlign);
-  if (!SplitMsBlock({BlockBytes.data(), got}, BlockAlign, Channels, MsState, CodeBytes))
-    return false;
-  const std::span<const MsCoefPair> coefs(Coefs.data(), CoefCount);
+// One ADPCM block per refill, read with one stream read and decoded straight into the
+// window. The layout was checked against the window and the block when the file was
+// opened (CheckImaFormat, CheckMsFormat); the decoders never go outside the spans
+// they are given. Exactly samples-per-block frames are delivered: seeking counts
+// blocks by that field.
+bool TWaveIn::RefillAdpcm() {
+  const AdpcmBlockLayout layout = AdpcmLayout();
+  const std::uint32_t got = ReadPayload(BlockBytes.data(), layout.BlockAlign);
+  const std::span<const std::uint8_t> block(BlockBytes.data(), got);
   const std::span<std::int16_t> out(Window.data(), Window.size());
-  std::int32_t count = SamplesPerBlock - 2;
-  if (Channels == 2)
-    DecodeMsStereo(MsState, coefs, CodeBytes, out, count);
-  else
-    DecodeMsMono(MsState, coefs, CodeBytes, out, count);
-  WindowEnd = static_cast<std::uint32_t>(count);
+  std::int32_t frames = layout.SamplesPerBlock;
+  if (WaveKind == TWaveKind::wkImaAdpcm) {
+    if (!SplitImaBlock(block, layout, ImaState, CodeBytes)) return false;
+    (Channels == 2 ? DecodeImaStereo : DecodeImaMono)(ImaState, CodeBytes, out, frames);
+  } else {
+    if (!SplitMsBlock(block, layout, MsState, CodeBytes)) return false;
+    const std::span<const MsCoefPair> coefs(Coefs.data(), CoefCount);
+    (Channels == 2 ? DecodeMsStereo : DecodeMsMono)(MsState, coefs, CodeBytes, out, frames);
+  }
+  WindowEnd = static_cast<std::uint32_t>(frames) * 2u * static_cast<std::uint32_t>(Channels);
   return true;
 }
 
@@ -455,14 +442,12 @@ void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
         RefillFloat();
         break;
       case TWaveKind::wkImaAdpcm:
-        if (!RefillImaAdpcm() && !Seekable) {
+      case TWaveKind::wkMsAdpcm:
+        if (!RefillAdpcm() && !Seekable) {
           buffer = nullptr;
           count = 0;
           return;
         }
-        break;
-      case TWaveKind::wkMsAdpcm:
-        RefillMsAdpcm();
         break;
       case TWaveKind::wkUnsupported:
         break;

@@ -114,9 +114,10 @@ class TWaveIn : public TAuFileIn {
 
   void RefillStored();
   void RefillFloat();
+  /// The block layout of the ADPCM kinds, from the header fields of the kind.
+  AdpcmBlockLayout AdpcmLayout() const;
   /// One ADPCM block decoded into the window; false when no block came.
-  bool RefillImaAdpcm();
-  bool RefillMsAdpcm();
+  bool RefillAdpcm();
 
   /// Reads until `count` bytes, the end of the stream or DataEnd; returns the bytes read.
   std::uint32_t ReadPayload(void* destination, std::uint32_t count);

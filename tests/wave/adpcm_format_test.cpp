@@ -82,8 +82,8 @@ class AdpcmFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(AdpcmFormatTest, RefusesWhatCannotBeDecodedSafely) {
   const FormatCase& c = GetParam();
-  const auto refusal = c.ms ? CheckMsFormat(c.channels, c.block_align, c.samples_per_block, c.coef_count, c.fmt_size)
-                            : CheckImaFormat(c.channels, c.block_align, c.samples_per_block);
+  const AdpcmBlockLayout layout{c.channels, c.block_align, c.samples_per_block};
+  const auto refusal = c.ms ? CheckMsFormat(layout, c.coef_count, c.fmt_size) : CheckImaFormat(layout);
   EXPECT_EQ(refusal, c.refusal);
 }
 

@@ -173,6 +173,16 @@ void TWaveIn::ReadHeader() {
   }
 }
 
+/// The fields of a "fmt " body every kind has, and the bytes of it that were read.
+struct TWaveIn::TFormatBody {
+  std::span<const std::uint8_t> Bytes;  ///< the first kFormatReadBytes (zeros past the body)
+  std::uint32_t Size;                   ///< the body size the chunk states (at most 2^32 - 1)
+  std::uint16_t Tag;
+  std::uint16_t Channels;
+  std::uint16_t BlockAlign;
+  std::uint16_t Bits;
+};
+
 void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
   std::array<std::uint8_t, kFormatReadBytes> b{};
   walker.ReadBody(chunk, b.data(), b.size());
@@ -180,93 +190,98 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
   // lengths and the MS ADPCM table's end are compared with it.
   const auto body_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.Size, 0xFFFFFFFF));
   if (body_size < 16) RaiseWaveError(TWaveError::weFormatTooShort);
+  const TFormatBody fmt{b, body_size, Le16(&b[0]), Le16(&b[2]), Le16(&b[12]), Le16(&b[14])};
 
-  const std::uint16_t tag = Le16(&b[0]);
-  TWaveKind kind = TWaveKind::wkUnsupported;
-  switch (tag) {
-    case 0x0001: kind = TWaveKind::wkPcm; break;
-    case 0x0002: kind = TWaveKind::wkMsAdpcm; break;
-    case 0x0003: kind = TWaveKind::wkFloat; break;
-    case 0x0011: kind = TWaveKind::wkImaAdpcm; break;
-    case 0x0055: kind = TWaveKind::wkCompressed; break;
-    case 0xFFFE: kind = TWaveKind::wkExtensiblePcm; break;
-    default: RaiseWaveError(TWaveError::weFormatTag, HexTag(tag));
+  switch (fmt.Tag) {
+    case 0x0001:
+    case 0x0002:
+    case 0x0003:
+    case 0x0011:
+    case 0x0055:
+    case 0xFFFE:
+      break;
+    default: RaiseWaveError(TWaveError::weFormatTag, HexTag(fmt.Tag));
   }
-
-  const std::uint16_t channels = Le16(&b[2]);
+  Channels = fmt.Channels;
+  BitsPerSample = fmt.Bits;
+  if (fmt.Channels == 0) RaiseWaveError(TWaveError::weNoChannels);
   const std::uint32_t rate = Le32(&b[4]);
-  const std::uint16_t block_align = Le16(&b[12]);
-  const std::uint16_t bits = Le16(&b[14]);
-  Channels = channels;
-  BitsPerSample = bits;
-  if (channels == 0) RaiseWaveError(TWaveError::weNoChannels);
   if (rate == 0 || rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
     RaiseWaveError(TWaveError::weSampleRate, std::to_string(rate));
   SampleRate = static_cast<std::int32_t>(rate);
 
-  switch (kind) {
-    case TWaveKind::wkPcm:
-      RequirePcmWidth(bits);
-      RequireFrameFits(channels, bits / 8u);
-      BlockAlign = block_align;
-      break;
-    case TWaveKind::wkFloat:
-      RequireFloatWidth(bits);
-      RequireFrameFits(channels, 8);
-      BlockAlign = block_align;
-      break;
-    case TWaveKind::wkExtensiblePcm: {
-      // The sub-format GUID sits at byte 24 of the (at least 40-byte) extensible
-      // body; the valid-bits and channel-mask fields are not needed: the container
-      // width is what the data holds.
-      if (body_size < 40) RaiseWaveError(TWaveError::weFormatTooShort);
-      const std::uint8_t* sub_format = &b[24];
-      if (SameGuid(sub_format, kSubFormatIeeeFloat)) {
-        kind = TWaveKind::wkExtensibleFloat;
-        RequireFloatWidth(bits);
-        RequireFrameFits(channels, 8);
-      } else if (SameGuid(sub_format, kSubFormatPcm)) {
-        RequirePcmWidth(bits);
-        RequireFrameFits(channels, bits / 8u);
-      } else {
-        RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
-      }
-      BlockAlign = block_align;
-      break;
-    }
-    case TWaveKind::wkImaAdpcm:
-      if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
-      if (bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(bits));
-      ImaBlockAlign = block_align;
-      ImaSamplesPerBlock = Le16(&b[18]);
-      if (const auto refusal = CheckImaFormat({channels, ImaBlockAlign, ImaSamplesPerBlock}))
-        throw EAuException(std::string(*refusal));
-      break;
-    case TWaveKind::wkMsAdpcm:
-      if (body_size < 22) RaiseWaveError(TWaveError::weFormatTooShort);
-      BlockAlign = block_align;
-      SamplesPerBlock = Le16(&b[18]);
-      CoefCount = Le16(&b[20]);
-      // Also refuses more than 32 pairs and a table running out of the body.
-      if (const auto refusal = CheckMsFormat({channels, BlockAlign, SamplesPerBlock}, CoefCount, body_size))
-        throw EAuException(std::string(*refusal));
-      for (std::size_t i = 0; i < CoefCount; ++i) {
-        Coefs[i].Coef1 = LeS16(&b[22 + 4 * i]);
-        Coefs[i].Coef2 = LeS16(&b[24 + 4 * i]);
-      }
-      break;
-    case TWaveKind::wkCompressed:
-      if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
-      BlockAlign = block_align;
-      SamplesPerBlock = Le16(&b[18]);
-      CompressedParts.FormatAt = chunk.Body;
-      CompressedParts.FormatSize = chunk.Size;
-      break;
-    case TWaveKind::wkExtensibleFloat:
-    case TWaveKind::wkUnsupported:
-      break;
+  switch (fmt.Tag) {
+    case 0x0001: ParsePcm(fmt, TWaveKind::wkPcm); break;
+    case 0x0002: ParseMsAdpcm(fmt); break;
+    case 0x0003: ParseFloat(fmt, TWaveKind::wkFloat); break;
+    case 0x0011: ParseImaAdpcm(fmt); break;
+    case 0x0055: ParseMpegLayer3(fmt, chunk); break;
+    default: ParseExtensible(fmt); break;
   }
+}
+
+void TWaveIn::ParsePcm(const TFormatBody& fmt, TWaveKind kind) {
+  RequirePcmWidth(fmt.Bits);
+  RequireFrameFits(fmt.Channels, fmt.Bits / 8u);
+  BlockAlign = fmt.BlockAlign;
   WaveKind = kind;
+}
+
+void TWaveIn::ParseFloat(const TFormatBody& fmt, TWaveKind kind) {
+  RequireFloatWidth(fmt.Bits);
+  RequireFrameFits(fmt.Channels, 8);
+  BlockAlign = fmt.BlockAlign;
+  WaveKind = kind;
+}
+
+void TWaveIn::ParseExtensible(const TFormatBody& fmt) {
+  // The sub-format GUID sits at byte 24 of the (at least 40-byte) extensible body; the
+  // valid-bits and channel-mask fields are not needed: the container width is what
+  // the data holds.
+  if (fmt.Size < 40) RaiseWaveError(TWaveError::weFormatTooShort);
+  const std::uint8_t* sub_format = &fmt.Bytes[24];
+  if (SameGuid(sub_format, kSubFormatIeeeFloat)) {
+    ParseFloat(fmt, TWaveKind::wkExtensibleFloat);
+  } else if (SameGuid(sub_format, kSubFormatPcm)) {
+    ParsePcm(fmt, TWaveKind::wkExtensiblePcm);
+  } else {
+    RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
+  }
+}
+
+void TWaveIn::ParseImaAdpcm(const TFormatBody& fmt) {
+  if (fmt.Size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+  if (fmt.Bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(fmt.Bits));
+  ImaBlockAlign = fmt.BlockAlign;
+  ImaSamplesPerBlock = Le16(&fmt.Bytes[18]);
+  if (const auto refusal = CheckImaFormat({fmt.Channels, ImaBlockAlign, ImaSamplesPerBlock}))
+    throw EAuException(std::string(*refusal));
+  WaveKind = TWaveKind::wkImaAdpcm;
+}
+
+void TWaveIn::ParseMsAdpcm(const TFormatBody& fmt) {
+  if (fmt.Size < 22) RaiseWaveError(TWaveError::weFormatTooShort);
+  BlockAlign = fmt.BlockAlign;
+  SamplesPerBlock = Le16(&fmt.Bytes[18]);
+  CoefCount = Le16(&fmt.Bytes[20]);
+  // Also refuses more than 32 pairs and a table running out of the body.
+  if (const auto refusal = CheckMsFormat({fmt.Channels, BlockAlign, SamplesPerBlock}, CoefCount, fmt.Size))
+    throw EAuException(std::string(*refusal));
+  for (std::size_t i = 0; i < CoefCount; ++i) {
+    Coefs[i].Coef1 = LeS16(&fmt.Bytes[22 + 4 * i]);
+    Coefs[i].Coef2 = LeS16(&fmt.Bytes[24 + 4 * i]);
+  }
+  WaveKind = TWaveKind::wkMsAdpcm;
+}
+
+void TWaveIn::ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk) {
+  if (fmt.Size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+  BlockAlign = fmt.BlockAlign;
+  SamplesPerBlock = Le16(&fmt.Bytes[18]);
+  // The conversion reads the whole body again from the stream.
+  CompressedParts.FormatAt = chunk.Body;
+  CompressedParts.FormatSize = chunk.Size;
+  WaveKind = TWaveKind::wkCompressed;
 }
 
 void TWaveIn::CompleteFormat() {

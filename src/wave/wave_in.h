@@ -103,7 +103,16 @@ class TWaveIn : public TAuFileIn {
   void ReadHeader();
 
  private:
+  /// Reads the "fmt " body: the fields every kind has, then those of its kind.
   void ParseFormat(TChunkWalker& walker, const TChunk& chunk);
+  struct TFormatBody;
+  void ParsePcm(const TFormatBody& fmt, TWaveKind kind);
+  void ParseFloat(const TFormatBody& fmt, TWaveKind kind);
+  /// The sub-format decides the kind.
+  void ParseExtensible(const TFormatBody& fmt);
+  void ParseImaAdpcm(const TFormatBody& fmt);
+  void ParseMsAdpcm(const TFormatBody& fmt);
+  void ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk);
   /// After ReadHeader: the delivered format and Size, by kind.
   void CompleteFormat();
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.

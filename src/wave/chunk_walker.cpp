@@ -14,6 +14,10 @@ bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
 constexpr std::uint64_t k4GiB = std::uint64_t{1} << 32;
 
+/// The "data" size a writer that cannot seek back to fill it in puts when it knows it
+/// will not (the largest size some tools write, a little below 2 GiB).
+constexpr std::uint32_t kUnknownSizeBelow2GiB = 0x7FFFF000;
+
 }  // namespace
 
 bool SameChunkId(const std::uint8_t* read, const char* expected) {
@@ -135,7 +139,7 @@ TPayload TChunkWalker::Payload(const TChunk& data) const {
   }
   if (data.Size <= remaining) {
     payload.End = payload.Begin + static_cast<std::int64_t>(data.Size);
-  } else {
+  } else if (data.SizeField != kUnknownSizeBelow2GiB) {
     payload.Missing = static_cast<std::int64_t>(data.Size - remaining);
   }
   return payload;

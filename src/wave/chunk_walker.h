@@ -79,7 +79,9 @@ struct TPayload {
   /// The end: the stated one, cut at the end of the stream; the end of the stream when
   /// the size is left open (0, or 0xFFFFFFFF in RIFF) or has wrapped past 4 GiB.
   std::int64_t End = 0;
-  /// Bytes the stated size runs past the end of the stream (a file cut short).
+  /// Bytes the stated size runs past the end of the stream (a file cut short); 0 too
+  /// for 0x7FFFF000, which writers that cannot seek back put for a size they do not
+  /// know.
   std::int64_t Missing = 0;
 };
 

@@ -113,6 +113,7 @@ std::optional<std::string_view> CheckImaFormat(const AdpcmBlockLayout& layout) {
   const std::uint64_t decoded =
       std::uint64_t{ImaSamplesHeld(layout)} * 2u * static_cast<std::uint32_t>(channels);
   if (decoded > adpcm_errors::kWindowBytes) return adpcm_errors::kDecodedBlockTooLarge;
+  if (layout.SamplesPerBlock != ImaSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockMismatch;
   return std::nullopt;
 }
 

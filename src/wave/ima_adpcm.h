@@ -7,13 +7,11 @@
 // byte order, low nibble first; stereo codes in groups of 8 bytes, 4 of channel 0
 // then 4 of channel 1.
 //
-// Samples per block: the "fmt " field must lie between 2 and what a block holds
-// (`ImaSamplesHeld`). The reader seeks by that field (frame n lives in block
-// n / samples-per-block), so each block must deliver exactly that many frames
-// for seeks to land where delivery says they do: when the field is smaller than
-// what the block holds, the codes after it are padding and are not delivered
-// (ask the decoder for samples-per-block frames). A field larger than the block
-// would promise frames that do not exist and is refused by `CheckImaFormat`.
+// Samples per block: the "fmt " field must be exactly what a block holds
+// (`ImaSamplesHeld`); `CheckImaFormat` refuses any other value. The reader seeks
+// by that field (frame n lives in block n / samples-per-block), and every code of a
+// block is audio: a smaller field would drop the rest of every block, a larger one
+// promise frames that do not exist.
 //
 // The decoders count in frames: `frames` in is the frames of the block wanted, its
 // header frame included (fewer count as that one); out, the frames written, never

@@ -129,6 +129,9 @@ void TWaveIn::ReadHeader() {
   WaveKind = TWaveKind::wkUnsupported;
   DataOffset = 0;
   DataEnd = 0;
+  MissingBytes = 0;
+  FramesMissing = 0;
+  PayloadEnded = false;
   CompressedParts = {};
 
   TChunkWalker walker(*Stream);
@@ -151,6 +154,7 @@ void TWaveIn::ReadHeader() {
       const TPayload payload = walker.Payload(*chunk);
       DataOffset = payload.Begin;
       DataEnd = payload.End;
+      MissingBytes = payload.Missing;
       if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && chunk->Size != 0) Size = DataEnd - DataOffset;
       CompressedParts.DataBegin = DataOffset;
       CompressedParts.DataEnd = DataEnd;
@@ -222,7 +226,21 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
 
 void TWaveIn::ParsePcm(const TFormatBody& fmt, TWaveKind kind) {
   RequirePcmWidth(fmt.Bits);
-  RequireFrameFits(fmt.Channels, fmt.Bits / 8u);
+  // The block align is the channels times a slot of whole bytes. A slot wider than
+  // the sample (24-bit samples in 4-byte slots) is read whole, as the extensible
+  // format's container is: its samples are as wide as the slot. An 8-bit sample is
+  // unsigned and wider ones signed, so 8 bits only come one to a byte. A block align
+  // of 0 states nothing and the samples are taken as packed.
+  std::uint32_t slot = fmt.Bits / 8u;
+  RequireFrameFits(fmt.Channels, slot);
+  if (fmt.BlockAlign != 0 && fmt.BlockAlign != fmt.Channels * slot) {
+    const std::uint32_t wide_slot = fmt.BlockAlign / fmt.Channels;
+    if (fmt.BlockAlign % fmt.Channels != 0 || wide_slot < slot || wide_slot > 4 || slot == 1)
+      RaiseWaveError(TWaveError::weBlockAlign, std::to_string(fmt.BlockAlign));
+    slot = wide_slot;
+    BitsPerSample = static_cast<std::int32_t>(8 * slot);
+  }
+  RequireFrameFits(fmt.Channels, slot);
   BlockAlign = fmt.BlockAlign;
   WaveKind = kind;
 }
@@ -309,10 +327,23 @@ void TWaveIn::CompleteFormat() {
     }
     case TWaveKind::wkCompressed:
       ConvertCompressed();
-      break;
+      return;  // the image holds all it states
     case TWaveKind::wkUnsupported:
-      break;
+      return;
   }
+  const std::int64_t present = DataEnd - DataOffset;
+  FramesMissing = FramesHeld(present + MissingBytes) - FramesHeld(present);
+}
+
+std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
+  if (WaveKind != TWaveKind::wkImaAdpcm && WaveKind != TWaveKind::wkMsAdpcm)
+    return bytes / StoredFrameBytes();
+  // A block cut short decodes as if the rest were zeros; no more frames than "fact"
+  // counts are delivered.
+  const AdpcmBlockLayout layout = AdpcmLayout();
+  const std::int64_t blocks = (bytes + layout.BlockAlign - 1) / layout.BlockAlign;
+  const std::int64_t fact = WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples;
+  return std::min(blocks * layout.SamplesPerBlock, fact);
 }
 
 void TWaveIn::ConvertCompressed() {
@@ -381,6 +412,7 @@ void TWaveIn::ReleaseSource() {
 
 std::uint32_t TWaveIn::ReadPayload(void* destination, std::uint32_t count) {
   const std::int64_t left = DataEnd - Stream->Position();
+  if (left <= static_cast<std::int64_t>(count)) PayloadEnded = true;
   if (left <= 0) return 0;
   return static_cast<std::uint32_t>(
       ReadStreamFully(*Stream, destination, static_cast<std::size_t>(std::min<std::int64_t>(count, left))));

@@ -89,6 +89,12 @@ class TWaveIn : public TAuFileIn {
   /// Float data is 32-bit (else 64-bit).
   bool FloatIsSingle = false;
 
+  /// Once delivery has reached the end of what the file holds: how many frames the
+  /// file is short of what its "data" chunk states (a file cut short, whose audio up
+  /// to there is delivered). 0 before that, and for a file that holds all it states
+  /// or leaves its size open.
+  std::int64_t FramesShort() const { return PayloadEnded ? FramesMissing : 0; }
+
  protected:
   void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) override;
   bool SeekInternal(std::int64_t& sample) override;
@@ -115,6 +121,8 @@ class TWaveIn : public TAuFileIn {
   void ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk);
   /// After ReadHeader: the delivered format and Size, by kind.
   void CompleteFormat();
+  /// Frames that `bytes` of payload hold, as the kind stores them.
+  std::int64_t FramesHeld(std::int64_t bytes) const;
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
   void ConvertCompressed();
   /// Drops the PCM image (back to the source stream) and the reader's own file
@@ -140,6 +148,9 @@ class TWaveIn : public TAuFileIn {
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
   /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
   std::unique_ptr<TMemoryStream> ConvertedStream;
+  std::int64_t MissingBytes = 0;   ///< bytes "data" states past the end of the stream
+  std::int64_t FramesMissing = 0;  ///< the frames those bytes would hold
+  bool PayloadEnded = false;       ///< a read has reached DataEnd
   /// MPEG Layer 3: where the header reader found the "fmt " body and the payload.
   TCompressedParts CompressedParts;
   TStream* SourceStream = nullptr;  ///< Stream before the switch to the image

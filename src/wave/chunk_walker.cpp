@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "wave/bytes.h"
 #include "wave/wave_errors.h"
@@ -14,11 +15,37 @@ bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
 constexpr std::uint64_t k4GiB = std::uint64_t{1} << 32;
 
+// Wave64's GUIDs in file layout (first field 32-bit little-endian, then two 16-bit
+// fields, then eight bytes): "riff" {66666972-912E-11CF-A5D6-28DB04C10000} and
+// "wave" {65766177-ACF3-11D3-8CD1-00C04F8EDB8A}.
+constexpr std::uint8_t kWave64Riff[16] = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11,
+                                          0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+constexpr std::uint8_t kWave64Wave[16] = {'w', 'a', 'v', 'e', 0xF3, 0xAC, 0xD3, 0x11,
+                                          0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+/// A Wave64 chunk GUID carries a four-character id in its first four bytes when the
+/// rest is that of "wave" ("fmt ", "fact", "data", "junk" ...) ...
+constexpr std::size_t kFourccTailAt = 4;
+/// ... or that of "riff" from its sixth byte on ("riff", "list").
+constexpr std::size_t kRiffFamilyTailAt = 5;
+
+constexpr std::size_t kDs64FixedBytes = 28;  // RIFF size, data size, sample count, table length
+constexpr std::size_t kDs64EntryBytes = 12;  // an id and its 64-bit size
+/// The most table entries looked through for a size: writers put one for each chunk
+/// past 4 GiB other than "data", which is a handful at most.
+constexpr std::uint32_t kDs64EntriesSearched = 256;
+
 /// The "data" size a writer that cannot seek back to fill it in puts when it knows it
 /// will not (the largest size some tools write, a little below 2 GiB).
 constexpr std::uint32_t kUnknownSizeBelow2GiB = 0x7FFFF000;
 
 }  // namespace
+
+std::string TChunk::IdText() const {
+  std::string text(4, '?');
+  for (std::size_t i = 0; i < 4; ++i)
+    if (Printable(Id[i])) text[i] = static_cast<char>(Id[i]);
+  return text;
+}
 
 bool SameChunkId(const std::uint8_t* read, const char* expected) {
   for (std::size_t i = 0; i < 4; ++i) {
@@ -63,7 +90,21 @@ TChunkWalker::TChunkWalker(TStream& stream) : reader_(stream) {
   const std::size_t have = reader_.ReadAt(0, head.data(), head.size());
   const std::size_t last_end = std::min<std::size_t>(have, kHeaderSearchLimit - 1);
   std::size_t end = 4;
-  while (end <= last_end && !SameChunkId(&head[end - 4], "RIFF")) ++end;
+  for (; end <= last_end; ++end) {
+    const std::uint8_t* id = &head[end - 4];
+    // The Wave64 GUID first: it begins with "riff".
+    if (end + 36 <= last_end && std::memcmp(id, kWave64Riff, 16) == 0) {
+      if (std::memcmp(id + 24, kWave64Wave, 16) != 0) RaiseWaveError(TWaveError::weNotWave);
+      layout_ = kWave64Chunks;
+      at_ = static_cast<std::int64_t>(end + 36);
+      return;
+    }
+    if (SameChunkId(id, "RIFF")) break;
+    if (SameChunkId(id, "RF64") || SameChunkId(id, "BW64")) {
+      layout_ = kRf64Chunks;
+      break;
+    }
+  }
   end += 4;  // the RIFF size, which nothing relies on
   while (end <= last_end && !SameChunkId(&head[end - 4], "WAVE")) ++end;
   if (end > last_end) RaiseWaveError(TWaveError::weNotWave);
@@ -76,16 +117,58 @@ bool TChunkWalker::Fits(std::int64_t at, std::uint64_t size) const {
 
 std::optional<TChunk> TChunkWalker::Current() {
   const std::uint32_t header_bytes = layout_.HeaderBytes();
-  std::array<std::uint8_t, 8> header;
+  std::array<std::uint8_t, 24> header;
   if (!Fits(at_, header_bytes) || reader_.ReadAt(at_, header.data(), header_bytes) < header_bytes)
     return std::nullopt;
   TChunk chunk;
   std::copy_n(header.begin(), 4, chunk.Id.begin());
   chunk.Start = at_;
   chunk.Body = at_ + header_bytes;
+  if (layout_.IdBytes == 16) {
+    chunk.Named = std::equal(&header[kFourccTailAt], &header[16], &kWave64Wave[kFourccTailAt]) ||
+                  std::equal(&header[kRiffFamilyTailAt], &header[16], &kWave64Riff[kRiffFamilyTailAt]);
+    const std::uint64_t size = Le64(&header[16]);
+    if (size < header_bytes) RaiseWaveError(TWaveError::weWave64ChunkSize);
+    chunk.Size = size - header_bytes;
+    return chunk;
+  }
   chunk.SizeField = Le32(&header[4]);
   chunk.Size = chunk.SizeField;
+  if (layout_.Ds64Sizes) {
+    if (!have_ds64_ && chunk.Is("ds64")) {
+      TakeDs64(chunk);
+    } else if (chunk.SizeField == 0xFFFFFFFF) {
+      chunk.Size = Ds64Size(chunk);
+    }
+  }
   return chunk;
+}
+
+void TChunkWalker::TakeDs64(const TChunk& ds64) {
+  if (!Fits(ds64.Body, ds64.Size)) RaiseWaveError(TWaveError::weChunkPastEnd, "ds64");
+  std::array<std::uint8_t, kDs64FixedBytes> body;
+  if (ds64.Size < body.size() || ReadBody(ds64, body.data(), body.size()) < body.size())
+    RaiseWaveError(TWaveError::weDs64TooShort);
+  ds64_data_size_ = Le64(&body[8]);
+  ds64_table_entries_ = Le32(&body[24]);
+  if (ds64_table_entries_ > (ds64.Size - kDs64FixedBytes) / kDs64EntryBytes)
+    RaiseWaveError(TWaveError::weDs64TooShort);
+  ds64_table_ = ds64.Body + static_cast<std::int64_t>(kDs64FixedBytes);
+  have_ds64_ = true;
+}
+
+std::uint64_t TChunkWalker::Ds64Size(const TChunk& chunk) {
+  if (have_ds64_) {
+    if (chunk.Is("data")) return ds64_data_size_;
+    const std::uint32_t entries = std::min(ds64_table_entries_, kDs64EntriesSearched);
+    for (std::uint32_t i = 0; i < entries; ++i) {
+      std::array<std::uint8_t, kDs64EntryBytes> entry;
+      const std::int64_t at = ds64_table_ + static_cast<std::int64_t>(i * kDs64EntryBytes);
+      if (reader_.ReadAt(at, entry.data(), entry.size()) < entry.size()) break;
+      if (std::equal(chunk.Id.begin(), chunk.Id.end(), entry.begin())) return Le64(&entry[4]);
+    }
+  }
+  RaiseWaveError(TWaveError::weDs64Missing, chunk.IdText());
 }
 
 void TChunkWalker::Advance(const TChunk& chunk, const char* awaited) {
@@ -126,9 +209,10 @@ TPayload TChunkWalker::Payload(const TChunk& data) const {
   payload.Begin = std::min(data.Body, StreamSize());
   payload.End = StreamSize();
   const auto remaining = static_cast<std::uint64_t>(StreamSize() - payload.Begin);
-  // A size of 0 or 0xFFFFFFFF is a writer that never came back to fill it in.
-  if (data.Size == 0 || data.SizeField == 0xFFFFFFFF) return payload;
-  if (remaining >= k4GiB) {
+  // A size of 0, or 0xFFFFFFFF in RIFF, is a writer that never came back to fill it in.
+  const bool riff = layout_.Container == TContainer::ctRiff;
+  if (data.Size == 0 || (riff && data.SizeField == 0xFFFFFFFF)) return payload;
+  if (riff && remaining >= k4GiB) {
     // A file past 4 GiB whose 32-bit size has wrapped: the payload is everything to
     // the end (but a pad byte), when the size is what is left modulo 2^32.
     const std::uint64_t beyond = (remaining - data.SizeField) % k4GiB;
@@ -139,8 +223,9 @@ TPayload TChunkWalker::Payload(const TChunk& data) const {
   }
   if (data.Size <= remaining) {
     payload.End = payload.Begin + static_cast<std::int64_t>(data.Size);
-  } else if (data.SizeField != kUnknownSizeBelow2GiB) {
-    payload.Missing = static_cast<std::int64_t>(data.Size - remaining);
+  } else if (!riff || data.SizeField != kUnknownSizeBelow2GiB) {
+    payload.Missing = static_cast<std::int64_t>(
+        std::min<std::uint64_t>(data.Size - remaining, std::numeric_limits<std::int64_t>::max()));
   }
   return payload;
 }

@@ -2,11 +2,17 @@
 // what a chunk header holds, and where the next chunk begins. The header reader and
 // the compression-manager converter both walk with it.
 //
-// The container is found among the first 8192 bytes of the stream ("RIFF" and "WAVE"
-// searched byte by byte, so junk a tool put before them is skipped; ids match in any
-// letter case). After it come chunks: an id, a little-endian size and the body. An
-// odd-sized body is followed by the RIFF pad byte, unless the writer left it out; the
-// walk tells the two apart by what stands at each place (Advance).
+// Three containers, each a small description of its chunk header (TChunkLayout):
+//   RIFF/WAVE      four-character ids, 32-bit sizes, the pad byte after an odd body;
+//   RF64, BW64     the same, with 64-bit sizes from a "ds64" chunk wherever a 32-bit
+//                  size holds 0xFFFFFFFF ("data" and the chunks of its table);
+//   Wave64         GUID ids (a four-character id in the first four bytes of the GUIDs
+//                  of its family), 64-bit sizes that count the 24-byte header, chunks
+//                  aligned to 8 bytes.
+// The container is found among the first 8192 bytes of the stream (searched byte by
+// byte, so junk a tool put before it is skipped; RIFF ids match in any letter case).
+// An odd-sized RIFF body is followed by the pad byte, unless the writer left it out;
+// the walk tells the two apart by what stands at each place (Advance).
 //
 // All offsets and sizes are 64-bit. The stream is read through a buffer, so a walk
 // over many small chunks costs one read per buffer, not a seek and a read per chunk.
@@ -17,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "pipeline/stream.h"
@@ -47,30 +54,43 @@ class TBufferedReader {
   std::int64_t buffer_start_ = 0;
 };
 
+enum class TContainer { ctRiff, ctRf64, ctWave64 };
+
 /// How a container lays out a chunk header.
 struct TChunkLayout {
-  std::uint32_t IdBytes;    ///< bytes of the id
-  std::uint32_t SizeBytes;  ///< bytes of the little-endian size after it
+  TContainer Container;
+  std::uint32_t IdBytes;    ///< 4 (a four-character id) or 16 (a GUID)
+  std::uint32_t SizeBytes;  ///< bytes of the little-endian size after the id
+  bool SizeCountsHeader;    ///< the size includes the chunk's own header
   /// A chunk's length is rounded up to a multiple of this to find the next one; 2 is
   /// the RIFF pad byte after an odd-sized body.
   std::uint32_t Alignment;
+  /// A 32-bit size of 0xFFFFFFFF stands for a 64-bit one in the "ds64" chunk.
+  bool Ds64Sizes;
 
   constexpr std::uint32_t HeaderBytes() const { return IdBytes + SizeBytes; }
 };
 
-/// RIFF/WAVE: four-character ids and 32-bit sizes.
-inline constexpr TChunkLayout kRiffChunks{4, 4, 2};
+inline constexpr TChunkLayout kRiffChunks{TContainer::ctRiff, 4, 4, false, 2, false};
+inline constexpr TChunkLayout kRf64Chunks{TContainer::ctRf64, 4, 4, false, 2, true};
+inline constexpr TChunkLayout kWave64Chunks{TContainer::ctWave64, 16, 8, true, 8, false};
 
 /// One chunk as the walk found it.
 struct TChunk {
-  std::array<std::uint8_t, 4> Id{};  ///< the four-character id as stored
-  std::int64_t Start = 0;            ///< stream offset of the chunk header
-  std::int64_t Body = 0;             ///< stream offset of the first body byte
-  std::uint64_t Size = 0;            ///< the body size the header states
-  std::uint32_t SizeField = 0;       ///< the 32-bit size field as written
+  /// The four-character id: as stored, or the first four bytes of a Wave64 GUID.
+  std::array<std::uint8_t, 4> Id{};
+  /// False for a Wave64 GUID outside the families that carry a four-character id:
+  /// such a chunk matches no id.
+  bool Named = true;
+  std::int64_t Start = 0;       ///< stream offset of the chunk header
+  std::int64_t Body = 0;        ///< stream offset of the first body byte
+  std::uint64_t Size = 0;       ///< the body size the header states (RF64: "ds64" applied)
+  std::uint32_t SizeField = 0;  ///< RIFF and RF64: the 32-bit size field as written
 
   /// True when the id is `id` in any letter case (SameChunkId).
-  bool Is(const char* id) const { return SameChunkId(Id.data(), id); }
+  bool Is(const char* id) const { return Named && SameChunkId(Id.data(), id); }
+  /// The id for a failure text; bytes that are not printable show as '?'.
+  std::string IdText() const;
 };
 
 /// Where the payload of a "data" chunk lies in the stream.
@@ -87,7 +107,8 @@ struct TPayload {
 
 class TChunkWalker {
  public:
-  /// "RIFF" (or "WAVE") and "WAVE" must end before this many bytes of the stream.
+  /// The container's header ("RIFF" ... "WAVE", or the Wave64 GUIDs) must end before
+  /// this many bytes of the stream.
   static constexpr std::uint32_t kHeaderSearchLimit = 8192;
 
   /// Finds the container header; raises EAuException (TWaveError::weNotWave) when the
@@ -97,6 +118,9 @@ class TChunkWalker {
   std::int64_t StreamSize() const { return reader_.Size(); }
 
   /// The chunk where the walk stands; nothing when no whole chunk header is left.
+  /// Raises EAuException for a header that cannot be walked past: a Wave64 size below
+  /// its own header, an RF64 size that "ds64" should give and does not, a "ds64"
+  /// chunk that is too short or runs past the end of the stream.
   std::optional<TChunk> Current();
 
   /// Moves on to the chunk after `chunk` (the one Current returned). After an
@@ -113,6 +137,8 @@ class TChunkWalker {
   /// Where the payload of the "data" chunk `data` lies (see TPayload).
   TPayload Payload(const TChunk& data) const;
 
+  TContainer Container() const { return layout_.Container; }
+
   /// Whether `size` bytes from `at` fit inside the stream.
   bool Fits(std::int64_t at, std::uint64_t size) const;
 
@@ -122,9 +148,19 @@ class TChunkWalker {
   /// body past the end of the stream that is not "data"), a chunk, or the awaited one.
   TLook LookAt(std::int64_t at, const char* awaited);
 
+  /// Reads the "ds64" chunk of an RF64 file.
+  void TakeDs64(const TChunk& ds64);
+  /// The 64-bit size "ds64" gives for `chunk`, whose 32-bit size holds 0xFFFFFFFF.
+  std::uint64_t Ds64Size(const TChunk& chunk);
+
   TBufferedReader reader_;
   TChunkLayout layout_ = kRiffChunks;
   std::int64_t at_ = 0;  ///< where the walk stands
+  /// RF64: what "ds64" holds, once it has been passed.
+  bool have_ds64_ = false;
+  std::uint64_t ds64_data_size_ = 0;
+  std::int64_t ds64_table_ = 0;          ///< stream offset of its table of other sizes
+  std::uint32_t ds64_table_entries_ = 0;
 };
 
 }  // namespace vornek

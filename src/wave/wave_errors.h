@@ -17,7 +17,7 @@
 namespace vornek {
 
 enum class TWaveError {
-  weNotWave,                ///< no "RIFF" ... "WAVE" in the first 8192 bytes
+  weNotWave,                ///< no RIFF, RF64 or Wave64 header in the first 8192 bytes
   weNoFormat,               ///< no "fmt " chunk
   weNoFact,                 ///< a compressed kind without "fact" before "data"
   weNoData,                 ///< no "data" chunk after "fmt "
@@ -33,6 +33,10 @@ enum class TWaveError {
   weChunkPastEnd,           ///< a chunk before "data" runs past the end of the file
   weImaBits,                ///< IMA ADPCM with bits per sample other than 4
   weBlockAlign,             ///< a PCM block align that fits no slot of whole bytes per sample
+  weDs64TooShort,           ///< RF64: a "ds64" body shorter than its fields and table
+  weDs64Missing,            ///< RF64: a size of 0xFFFFFFFF that no "ds64" gives
+  weWave64ChunkSize,        ///< Wave64: a chunk size below its own 24-byte header
+  weG711Width,              ///< A-law or mu-law with bits per sample other than 8
   weNotOpened,              ///< a read of an input that is not open (last value)
 };
 
@@ -65,6 +69,13 @@ inline constexpr TWaveErrorText kWaveErrorTexts[] = {
     {TWaveError::weBlockAlign,
      "The WAV format chunk is damaged: its block align of {} bytes does not fit its channels "
      "and sample width."},
+    {TWaveError::weDs64TooShort, "The RF64 file is damaged: its \"ds64\" chunk is too short."},
+    {TWaveError::weDs64Missing,
+     "The RF64 file is damaged: no \"ds64\" chunk gives the size of its \"{}\" chunk."},
+    {TWaveError::weWave64ChunkSize,
+     "The Wave64 file is damaged: a chunk states a size smaller than its own header."},
+    {TWaveError::weG711Width,
+     "Unsupported A-law or mu-law format: {} bits per sample (only 8 can be decoded)."},
     {TWaveError::weNotOpened, "The Stream is not opened"},
 };
 

@@ -13,6 +13,7 @@
 #include "wave/bytes.h"
 #include "wave/chunk_walker.h"
 #include "wave/fast_copy.h"
+#include "wave/g711.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
 #include "wave/wave_converter.h"
@@ -33,20 +34,14 @@ constexpr std::uint8_t kSubFormatPcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 
                                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr std::uint8_t kSubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
                                                   0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kSubFormatALaw[16] = {0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                             0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kSubFormatMuLaw[16] = {0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                              0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 /// Bytes of a "fmt " body the reader looks at: the MS ADPCM table of 32 pairs ends at
 /// 150. The rest of a longer body is skipped.
 constexpr std::uint32_t kFormatReadBytes = 256;
-
-bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
-
-/// A chunk id for a failure text; bytes that are not printable show as '?'.
-std::string IdText(const std::uint8_t* id) {
-  std::string text(4, '?');
-  for (std::size_t i = 0; i < 4; ++i)
-    if (Printable(id[i])) text[i] = static_cast<char>(id[i]);
-  return text;
-}
 
 std::string HexTag(std::uint16_t tag) {
   char text[8];
@@ -82,6 +77,8 @@ void RequireFrameFits(std::uint32_t channels, std::uint32_t bytes_per_sample) {
 bool IsPcmKind(TWaveKind kind) {
   return kind == TWaveKind::wkPcm || kind == TWaveKind::wkExtensiblePcm;
 }
+
+bool IsG711Kind(TWaveKind kind) { return kind == TWaveKind::wkALaw || kind == TWaveKind::wkMuLaw; }
 
 bool IsFloatKind(TWaveKind kind) {
   return kind == TWaveKind::wkFloat || kind == TWaveKind::wkExtensibleFloat;
@@ -155,14 +152,15 @@ void TWaveIn::ReadHeader() {
       DataOffset = payload.Begin;
       DataEnd = payload.End;
       MissingBytes = payload.Missing;
-      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && chunk->Size != 0) Size = DataEnd - DataOffset;
+      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind) || IsG711Kind(WaveKind)) && chunk->Size != 0)
+        Size = DataEnd - DataOffset;
       CompressedParts.DataBegin = DataOffset;
       CompressedParts.DataEnd = DataEnd;
       Stream->SetPosition(DataOffset);
       return;
     } else {
       if (state == TScanState::ssExpectFact && chunk->Is("data")) RaiseWaveError(TWaveError::weNoFact);
-      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, IdText(chunk->Id.data()));
+      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, chunk->IdText());
     }
     const char* awaited = state == TScanState::ssExpectFmt    ? "fmt "
                           : state == TScanState::ssExpectFact ? "fact"
@@ -200,6 +198,8 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
     case 0x0001:
     case 0x0002:
     case 0x0003:
+    case 0x0006:
+    case 0x0007:
     case 0x0011:
     case 0x0055:
     case 0xFFFE:
@@ -218,6 +218,8 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
     case 0x0001: ParsePcm(fmt, TWaveKind::wkPcm); break;
     case 0x0002: ParseMsAdpcm(fmt); break;
     case 0x0003: ParseFloat(fmt, TWaveKind::wkFloat); break;
+    case 0x0006: ParseG711(fmt, TWaveKind::wkALaw); break;
+    case 0x0007: ParseG711(fmt, TWaveKind::wkMuLaw); break;
     case 0x0011: ParseImaAdpcm(fmt); break;
     case 0x0055: ParseMpegLayer3(fmt, chunk); break;
     default: ParseExtensible(fmt); break;
@@ -262,9 +264,23 @@ void TWaveIn::ParseExtensible(const TFormatBody& fmt) {
     ParseFloat(fmt, TWaveKind::wkExtensibleFloat);
   } else if (SameGuid(sub_format, kSubFormatPcm)) {
     ParsePcm(fmt, TWaveKind::wkExtensiblePcm);
+  } else if (SameGuid(sub_format, kSubFormatALaw)) {
+    ParseG711(fmt, TWaveKind::wkALaw);
+  } else if (SameGuid(sub_format, kSubFormatMuLaw)) {
+    ParseG711(fmt, TWaveKind::wkMuLaw);
   } else {
     RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
   }
+}
+
+void TWaveIn::ParseG711(const TFormatBody& fmt, TWaveKind kind) {
+  // One byte a sample, expanded to 16 bits: a decoded frame must fit the window.
+  if (fmt.Bits != 8) RaiseWaveError(TWaveError::weG711Width, std::to_string(fmt.Bits));
+  RequireFrameFits(fmt.Channels, 2);
+  if (fmt.BlockAlign != 0 && fmt.BlockAlign != fmt.Channels)
+    RaiseWaveError(TWaveError::weBlockAlign, std::to_string(fmt.BlockAlign));
+  BlockAlign = fmt.BlockAlign;
+  WaveKind = kind;
 }
 
 void TWaveIn::ParseImaAdpcm(const TFormatBody& fmt) {
@@ -316,6 +332,13 @@ void TWaveIn::CompleteFormat() {
       if (!FloatIsSingle) Size /= 2;  // 8 stored bytes become 4
       BitsPerSample = 32;
       break;
+    case TWaveKind::wkALaw:
+    case TWaveKind::wkMuLaw:
+      Size -= Size % StoredFrameBytes();
+      Size *= 2;  // each byte becomes a 16-bit sample
+      BitsPerSample = 16;
+      CodeBytes.resize(kWindowBytes / 2);
+      break;
     case TWaveKind::wkImaAdpcm:
     case TWaveKind::wkMsAdpcm: {
       const AdpcmBlockLayout layout = AdpcmLayout();
@@ -332,7 +355,8 @@ void TWaveIn::CompleteFormat() {
       return;
   }
   const std::int64_t present = DataEnd - DataOffset;
-  FramesMissing = FramesHeld(present + MissingBytes) - FramesHeld(present);
+  const std::int64_t stated = std::min(present, std::numeric_limits<std::int64_t>::max() - MissingBytes) + MissingBytes;
+  FramesMissing = FramesHeld(stated) - FramesHeld(present);
 }
 
 std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
@@ -341,8 +365,9 @@ std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
   // A block cut short decodes as if the rest were zeros; no more frames than "fact"
   // counts are delivered.
   const AdpcmBlockLayout layout = AdpcmLayout();
-  const std::int64_t blocks = (bytes + layout.BlockAlign - 1) / layout.BlockAlign;
+  const std::int64_t blocks = bytes / layout.BlockAlign + (bytes % layout.BlockAlign != 0 ? 1 : 0);
   const std::int64_t fact = WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples;
+  if (blocks >= fact) return fact;  // a block holds at least one frame
   return std::min(blocks * layout.SamplesPerBlock, fact);
 }
 
@@ -421,6 +446,7 @@ std::uint32_t TWaveIn::ReadPayload(void* destination, std::uint32_t count) {
 std::uint32_t TWaveIn::StoredFrameBytes() const {
   const auto channels = static_cast<std::uint32_t>(Channels);
   if (IsFloatKind(WaveKind)) return channels * (FloatIsSingle ? 4u : 8u);
+  if (IsG711Kind(WaveKind)) return channels;
   return channels * (static_cast<std::uint32_t>(BitsPerSample) / 8u);
 }
 
@@ -428,6 +454,17 @@ void TWaveIn::RefillStored() {
   const std::uint32_t frame = StoredFrameBytes();
   const std::uint32_t got = ReadPayload(WindowBytes(), kWindowBytes - kWindowBytes % frame);
   WindowEnd = got - got % frame;
+}
+
+void TWaveIn::RefillG711() {
+  // The codes are read beside the window and expanded into it.
+  const auto channels = static_cast<std::uint32_t>(Channels);
+  const auto room = static_cast<std::uint32_t>(CodeBytes.size());
+  const std::uint32_t got = ReadPayload(CodeBytes.data(), room - room % channels);
+  std::int32_t frames = static_cast<std::int32_t>(got / channels);
+  DecodeG711(WaveKind == TWaveKind::wkALaw ? TG711Law::glALaw : TG711Law::glMuLaw, Channels,
+             std::span<const std::uint8_t>(CodeBytes.data(), got), Window, frames);
+  WindowEnd = static_cast<std::uint32_t>(frames) * channels * 2u;
 }
 
 void TWaveIn::RefillFloat() {
@@ -488,6 +525,10 @@ void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
       case TWaveKind::wkExtensibleFloat:
         RefillFloat();
         break;
+      case TWaveKind::wkALaw:
+      case TWaveKind::wkMuLaw:
+        RefillG711();
+        break;
       case TWaveKind::wkImaAdpcm:
       case TWaveKind::wkMsAdpcm:
         if (!RefillAdpcm() && !Seekable) {
@@ -520,6 +561,8 @@ bool TWaveIn::SeekInternal(std::int64_t& sample) {
     case TWaveKind::wkExtensiblePcm:
     case TWaveKind::wkFloat:
     case TWaveKind::wkExtensibleFloat:
+    case TWaveKind::wkALaw:
+    case TWaveKind::wkMuLaw:
       unit = StoredFrameBytes();
       break;
     case TWaveKind::wkCompressed:

@@ -1,10 +1,12 @@
-// TWaveIn: the WAV file reader. It reads the RIFF/WAVE header of its stream (its own
-// file, or a stream handed to SetStream, so that tests and fuzzers run from memory),
-// and hands out interleaved integer PCM from a 16384-byte window:
+// TWaveIn: the WAV file reader. It reads the header of its stream (its own file, or a
+// stream handed to SetStream, so that tests and fuzzers run from memory), and hands
+// out interleaved integer PCM from a 16384-byte window:
 //
-//   wkPcm, wkExtensiblePcm     the stored bytes (8-bit unsigned, wider signed)
+//   wkPcm, wkExtensiblePcm     the stored bytes (8-bit unsigned, wider signed); samples
+//                              in slots wider than themselves are read slot by slot
 //   wkFloat, wkExtensibleFloat signed 32-bit, converted in place (wave/sample_convert.h)
 //   wkImaAdpcm, wkMsAdpcm      signed 16-bit, decoded block by block
+//   wkALaw, wkMuLaw            signed 16-bit, expanded code by code (wave/g711.h)
 //   wkCompressed               16-bit PCM: the whole file is converted through the
 //                              compression manager into an image in memory when it
 //                              is opened, and the image is read like stored PCM
@@ -12,13 +14,14 @@
 // A header the reader cannot use makes OpenFile (and so Open) fail with an
 // EAuException whose text says what is wrong (wave/wave_errors.h).
 //
-// Layout accepted: "RIFF" and "WAVE" are searched byte by byte in the first 8192 bytes
-// (junk before them is skipped, ids match in any letter case); after "WAVE" the reader
-// walks the chunks by their sizes to the end of the file (wave/chunk_walker.h), so
-// "data" may sit behind any amount of metadata. The first "fmt " counts; the
-// compressed kinds need a "fact" chunk between "fmt " and "data". After an odd-sized
-// chunk the next one starts behind the RIFF pad byte, unless the writer left the pad
-// byte out.
+// Containers: RIFF/WAVE, RF64 and BW64, and Wave64, found in the first 8192 bytes
+// (junk before them is skipped, RIFF ids match in any letter case) and walked chunk
+// by chunk with 64-bit offsets and sizes to the end of the file (wave/chunk_walker.h),
+// so "data" may sit behind any amount of metadata. The first "fmt " counts; the
+// compressed kinds need a "fact" chunk between "fmt " and "data". A RIFF "data" size
+// that is left open (0 or 0xFFFFFFFF) or has wrapped past 4 GiB reads to the end of
+// the file; one that runs past the end delivers what is there, and FramesShort tells
+// how much is missing.
 //
 // Threads: OpenFile and CloseFile hold FileLock (taken after InputLock where both are
 // held). ReadInternal and SeekInternal run under InputLock, taken by Read and Seek, on
@@ -52,6 +55,8 @@ enum class TWaveKind : std::uint8_t {
   wkFloat = 5,            ///< format tag 3, IEEE float
   wkExtensiblePcm = 6,    ///< format tag 0xFFFE, PCM sub-format
   wkExtensibleFloat = 7,  ///< format tag 0xFFFE, IEEE-float sub-format
+  wkALaw = 8,             ///< format tag 6, or 0xFFFE with that sub-format
+  wkMuLaw = 9,            ///< format tag 7, or 0xFFFE with that sub-format
 };
 
 class TWaveIn : public TAuFileIn {
@@ -114,6 +119,7 @@ class TWaveIn : public TAuFileIn {
   struct TFormatBody;
   void ParsePcm(const TFormatBody& fmt, TWaveKind kind);
   void ParseFloat(const TFormatBody& fmt, TWaveKind kind);
+  void ParseG711(const TFormatBody& fmt, TWaveKind kind);
   /// The sub-format decides the kind.
   void ParseExtensible(const TFormatBody& fmt);
   void ParseImaAdpcm(const TFormatBody& fmt);
@@ -131,6 +137,7 @@ class TWaveIn : public TAuFileIn {
 
   void RefillStored();
   void RefillFloat();
+  void RefillG711();
   /// The block layout of the ADPCM kinds, from the header fields of the kind.
   AdpcmBlockLayout AdpcmLayout() const;
   /// One ADPCM block decoded into the window; false when no block came.

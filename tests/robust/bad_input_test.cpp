@@ -153,8 +153,8 @@ std::vector<Case> Cases() {
       {"DataLargerThanTheFile",
        Riff({{"fmt ", PcmFmt()}, {"data", PcmSamples(), 3000 + 1000}}), "", GoodPcm()},
       // Format values that would divide by zero, index past a table or overrun a buffer.
-      {"UnknownFormatTag", Riff({{"fmt ", FmtBody(6, 1, kRate, 8, 1)}, {"data", Bytes(100)}}),
-       Text(E::weFormatTag, "0x0006"), {}},
+      {"UnknownFormatTag", Riff({{"fmt ", FmtBody(0x40, 1, kRate, 4, 1)}, {"data", Bytes(100)}}),
+       Text(E::weFormatTag, "0x0040"), {}},
       {"ZeroChannels", Riff({{"fmt ", PcmFmt(0)}, {"data", PcmSamples()}}), Text(E::weNoChannels), {}},
       {"Channels65535", Riff({{"fmt ", PcmFmt(65535)}, {"data", PcmSamples()}}),
        Text(E::weTooManyChannels, "65535"), {}},

@@ -13,11 +13,62 @@ void PutLE32(Bytes& out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
+void PutLE64(Bytes& out, std::uint64_t value) {
+  PutLE32(out, static_cast<std::uint32_t>(value));
+  PutLE32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
 namespace {
 void PutId(Bytes& out, const std::string& id) {
   for (std::size_t i = 0; i < 4; ++i) out.push_back(i < id.size() ? static_cast<std::uint8_t>(id[i]) : ' ');
 }
+
+// The tails of Wave64's GUIDs after their four-character id.
+constexpr std::uint8_t kRiffGuidTail[12] = {0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+constexpr std::uint8_t kWaveGuidTail[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+
+void PutGuid(Bytes& out, const std::string& id, const std::uint8_t (&tail)[12]) {
+  PutId(out, id);
+  out.insert(out.end(), std::begin(tail), std::end(tail));
+}
 }  // namespace
+
+Bytes Rf64(const std::vector<Chunk>& chunks, const std::string& magic) {
+  Bytes out = Riff(chunks, magic);
+  for (std::size_t i = 4; i < 8; ++i) out[i] = 0xFF;
+  return out;
+}
+
+Bytes Ds64Body(std::uint64_t riff_size, std::uint64_t data_size, std::uint64_t sample_count,
+               const std::vector<std::pair<std::string, std::uint64_t>>& table) {
+  Bytes out;
+  PutLE64(out, riff_size);
+  PutLE64(out, data_size);
+  PutLE64(out, sample_count);
+  PutLE32(out, static_cast<std::uint32_t>(table.size()));
+  for (const auto& [id, size] : table) {
+    PutId(out, id);
+    PutLE64(out, size);
+  }
+  return out;
+}
+
+Bytes Wave64(const std::vector<Chunk>& chunks) {
+  Bytes body;
+  PutGuid(body, "wave", kWaveGuidTail);
+  for (const Chunk& chunk : chunks) {
+    PutGuid(body, chunk.id, kWaveGuidTail);
+    PutLE64(body, chunk.stated_size ? *chunk.stated_size : 24 + chunk.body.size());
+    body.insert(body.end(), chunk.body.begin(), chunk.body.end());
+    // `body` starts 24 bytes into the file, a multiple of 8 itself.
+    if (chunk.pad) body.resize((body.size() + 7) / 8 * 8, 0);
+  }
+  Bytes out;
+  PutGuid(out, "riff", kRiffGuidTail);
+  PutLE64(out, 24 + body.size());
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
 
 Bytes Riff(const std::vector<Chunk>& chunks, const std::string& riff, const std::string& wave) {
   Bytes body;

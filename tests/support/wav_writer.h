@@ -14,6 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 void PutLE16(Bytes& out, std::uint16_t value);
 void PutLE32(Bytes& out, std::uint32_t value);
+void PutLE64(Bytes& out, std::uint64_t value);
 
 struct Chunk {
   Chunk(std::string chunk_id, Bytes chunk_body,
@@ -29,6 +30,21 @@ struct Chunk {
 /// "RIFF", size, "WAVE" (ids replaceable for damaged files), then the chunks.
 Bytes Riff(const std::vector<Chunk>& chunks, const std::string& riff = "RIFF",
            const std::string& wave = "WAVE");
+
+/// "RF64" (or `magic`, "BW64"), 0xFFFFFFFF, "WAVE", then the chunks as Riff writes
+/// them: a "ds64" chunk among them (Ds64Body) gives the 64-bit sizes.
+Bytes Rf64(const std::vector<Chunk>& chunks, const std::string& magic = "RF64");
+
+/// The body of a "ds64" chunk: RIFF size, "data" size, sample count, and a table of
+/// other chunks' sizes.
+Bytes Ds64Body(std::uint64_t riff_size, std::uint64_t data_size, std::uint64_t sample_count,
+               const std::vector<std::pair<std::string, std::uint64_t>>& table = {});
+
+/// A Wave64 file: the "riff" GUID, its 64-bit size, the "wave" GUID, then each chunk
+/// as the GUID of its four-character id, a 64-bit size counting the 24-byte header
+/// (a chunk's `stated_size`, when set, is written as that whole size field), the body
+/// and zeros up to the next multiple of 8 (unless `pad` is false).
+Bytes Wave64(const std::vector<Chunk>& chunks);
 
 /// A "fmt " body of 16 bytes (or 18 with `cb_size`, followed by `extra`).
 Bytes FmtBody(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,

@@ -389,12 +389,12 @@ std::vector<RefusalCase> RefusalCases() {
        WaveErrorText(E::weNoData)},
       {"data_before_fmt", Riff({{"data", Bytes(40)}, {"fmt ", pcm_fmt}}),
        WaveErrorText(E::weNoData)},
-      {"format_tag_6", Riff({{"fmt ", FmtBody(6, 1, 8000, 8, 1)}, {"data", Bytes(40)}}),
-       "Unsupported WAV audio format (format tag 0x0006)."},
+      {"format_tag_g721", Riff({{"fmt ", FmtBody(0x40, 1, 8000, 4, 1)}, {"data", Bytes(40)}}),
+       "Unsupported WAV audio format (format tag 0x0040)."},
       {"format_tag_gsm", Riff({{"fmt ", FmtBody(0x31, 1, 8000, 0, 65)}, {"data", Bytes(65)}}),
        WaveErrorText(E::weFormatTag, "0x0031")},
-      {"extensible_alaw", WithExtensibleSubFormat(6),
-       "Unsupported WAV extensible sub-format {00000006-0000-0010-8000-00AA00389B71}."},
+      {"extensible_gsm", WithExtensibleSubFormat(0x31),
+       "Unsupported WAV extensible sub-format {00000031-0000-0010-8000-00AA00389B71}."},
       {"no_channels", PcmFmtWith(2, 0), WaveErrorText(E::weNoChannels)},
       {"rate_zero", PcmFmtWith(4, 0), "Unsupported sample rate: 0 Hz."},
       {"rate_beyond_int32", Riff({{"fmt ", huge_rate}, {"data", Bytes(40)}}),
@@ -496,7 +496,7 @@ TEST(WaveHeader, EveryUnusableHeaderFailsOpenWithItsText) {
 }
 
 TEST(WaveHeader, FormatQueriesOfAnUnusableFileFailToo) {
-  TWaveProbe wave(Riff({{"fmt ", FmtBody(6, 1, 8000, 8, 1)}, {"data", Bytes(40)}}));
+  TWaveProbe wave(Riff({{"fmt ", FmtBody(0x40, 1, 8000, 4, 1)}, {"data", Bytes(40)}}));
   EXPECT_THROW(wave.GetChannels(), EAuException);
   EXPECT_THROW(wave.GetBitsPerSample(), EAuException);
 }

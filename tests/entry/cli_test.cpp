@@ -15,6 +15,7 @@
 #include "support/files.h"
 #include "support/run_cli.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 
 namespace vornek::test {
 namespace {
@@ -108,7 +109,8 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
        "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 2},
       {"sox {in} -e ms-adpcm {out}", "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 1},
   };
-  if (!RunShell("sox --version") || !RunShell("ffmpeg -version")) GTEST_SKIP() << "needs sox and ffmpeg";
+  VORNEK_REQUIRE(MissingTool("sox"));
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   for (const Case& k : cases) {
     SCOPED_TRACE(k.encode);
     TempDir dir;
@@ -144,10 +146,10 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
 }
 
 TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
+  VORNEK_REQUIRE(MissingMp3Encoder());
   TempDir dir;
-  if (!RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
-           "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")))
-    GTEST_SKIP() << "no ffmpeg with an MPEG Layer 3 encoder";
+  ASSERT_TRUE(RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
+                       "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")));
   const CliRun r = RunCli(dir, {"mp3.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Decoded d = DecodeFlac(dir.File("mp3.flac"));

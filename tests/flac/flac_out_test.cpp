@@ -14,6 +14,7 @@
 #include "flac/flac_fixtures.h"
 #include "flac/flac_out.h"
 #include "support/files.h"
+#include "support/tools.h"
 
 namespace vornek {
 namespace {
@@ -96,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(FlacOut, WrittenFilePassesTheFlacTool) {
-  if (std::system("command -v flac >/dev/null 2>&1") != 0) GTEST_SKIP() << "no flac tool";
+  VORNEK_REQUIRE(test::MissingTool("flac"));
   test::BindingGuard binding;
   TempDir dir;
   const std::string path = dir.File("tool.flac");

@@ -160,24 +160,40 @@ TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
   EXPECT_NEAR(static_cast<double>(d.total), 72000.0, 2 * 1152.0);
 }
 
-TEST(Cli, CtrlCStopsTheConversionAndRemovesItsPartialFile) {
-  TempDir dir;
-  WriteWav(dir, "long.wav", 44100 * 300);
-  WriteWav(dir, "next.wav", 100);
-  const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&](int pid) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::error_code missing;  // file_size answers -1 (as unsigned) for a missing file
-      const std::uintmax_t size = std::filesystem::file_size(dir.File("long.flac"), missing);
-      if (!missing && size > 4096) break;
-      std::this_thread::sleep_for(1ms);
+/// The hidden file a conversion of `stem`.wav is being written to, once it holds more
+/// than `bytes` (empty if none appears within the time).
+std::string WaitForHiddenOutput(const TempDir& dir, const std::string& stem, std::uintmax_t bytes) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : dir.Names()) {
+      if (name.rfind("." + stem + ".flac.", 0) != 0) continue;
+      std::error_code gone;
+      if (std::filesystem::file_size(dir.File(name), gone) > bytes && !gone) return name;
     }
-    ::kill(pid, SIGINT);
-  });
-  EXPECT_EQ(r.status, 130) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("long.flac")));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("next.flac"))) << "nothing after the interrupt";
-  EXPECT_TRUE(std::filesystem::exists(dir.File("long.wav")));
+    std::this_thread::sleep_for(1ms);
+  }
+  return {};
+}
+
+// Ctrl-C, and the requests to end that a session or a service sends, stop the
+// conversion in progress: it leaves nothing behind, the next file is not started, and
+// the exit status tells which signal came.
+TEST(Cli, AnInterruptStopsTheConversionAndLeavesNothing) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+    SCOPED_TRACE(signal);
+    TempDir dir;
+    WriteWav(dir, "long.wav", 44100 * 300);
+    WriteWav(dir, "next.wav", 100);
+    std::string hidden;
+    const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&, sig = signal](int pid) {
+      hidden = WaitForHiddenOutput(dir, "long", 4096);
+      ::kill(pid, sig);
+    });
+    EXPECT_FALSE(hidden.empty()) << "the FLAC is written under a hidden name";
+    EXPECT_EQ(r.status, status) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"long.wav", "next.wav"}))
+        << "neither a FLAC file nor the hidden one is left, and next.wav was not started";
+  }
 }
 
 }  // namespace

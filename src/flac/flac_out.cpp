@@ -62,7 +62,7 @@ struct FLACOutCallbacks {
       self->WriteEncoded(buffer, bytes);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
     } catch (const std::exception& e) {
-      self->WriteFailure = e.what();
+      self->StreamFailure = e.what();
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
@@ -79,6 +79,9 @@ struct FLACOutCallbacks {
       if (self->Stream->Seek(target, SeekOrigin::Begin) != target)
         return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
       return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(client)->StreamFailure = e.what();
+      return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     }
@@ -93,6 +96,9 @@ struct FLACOutCallbacks {
       if (position < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
       *offset = static_cast<FLAC__uint64>(position);
       return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(client)->StreamFailure = e.what();
+      return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     }
@@ -138,7 +144,7 @@ void TFLACOut::Prepare() {
   CommentWritten = false;
   EncoderInitialised = false;
   EndOfInput = false;
-  WriteFailure.clear();
+  StreamFailure.clear();
 
   // The input first: what is wrong with it is what the user needs to hear, and an
   // input that cannot be read never gets as far as a file beside it.
@@ -224,7 +230,7 @@ bool TFLACOut::DoOutput(bool abort) {
   }
   if (!LibFLAC().FLAC__stream_encoder_process_interleaved(
           static_cast<FLAC__StreamEncoder*>(Encoder.get()), block.Samples, block.Frames))
-    throw EAuException(WriteFailure.empty() ? kEncodeFailure : WriteFailure);
+    throw EAuException(StreamFailure.empty() ? kEncodeFailure : StreamFailure);
   return true;
 }
 
@@ -253,7 +259,7 @@ void TFLACOut::Done() {
   }
   if (Input) Input->Close();
   if (!unwritten.empty()) throw EAuException(unwritten);
-  if (!finished) throw EAuException(WriteFailure.empty() ? kEncodeFailure : WriteFailure);
+  if (!finished) throw EAuException(StreamFailure.empty() ? kEncodeFailure : StreamFailure);
 }
 
 void TFLACOut::WriteEncoded(const std::uint8_t* buffer, std::size_t bytes) {

@@ -100,9 +100,10 @@ class TFLACOut : public TAuFileOut {
   bool EncoderInitialised = false;
   /// The run has read its input to the end (it was not stopped before).
   bool EndOfInput = false;
-  /// Why the last write of the encoder's output failed: the file's own failure, which
-  /// says more than the library's refusal that follows it.
-  std::string WriteFailure;
+  /// Why writing, seeking in or asking the place of the file last failed inside a
+  /// callback: the file's own failure, which says more than the library's refusal
+  /// that follows it.
+  std::string StreamFailure;
 
   // Properties.
   bool Verify = false;

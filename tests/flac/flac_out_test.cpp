@@ -191,6 +191,31 @@ TEST(FlacOut, InputThatFailsToOpenLeavesTheOutputNameAsItWas) {
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"empty.flac"});
 }
 
+// The file is written under a name of its own and moved over FileName at the end: a
+// link standing at FileName (planted, say, between a deletion and the run) is
+// replaced, and the file it points to is never written.
+TEST(FlacOut, ALinkAtTheFileNameIsReplacedNotFollowed) {
+  test::BindingGuard binding;
+  TempDir dir, elsewhere;
+  const std::string victim = elsewhere.File("victim");
+  const std::vector<std::uint8_t> secret(10, 0x5A);
+  test::WriteBytes(victim, secret);
+  const std::string path = dir.File("song.flac");
+  std::filesystem::create_symlink(victim, path);
+  const std::vector<std::int32_t> signal = test::TestSignal(3000, 2, 16);
+  PcmInput input(test::ToPcm(signal, 16), 16, 2);
+  TFLACOut out;
+  out.SetInput(&input);
+  out.SetFileName(path);
+  ASSERT_TRUE(RunAndWait(out).failures.empty());
+  EXPECT_EQ(test::ReadBytes(victim), secret);
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  const Decoded d = DecodeFlac(path);
+  ASSERT_TRUE(d.ok);
+  EXPECT_TRUE(d.samples == signal);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.flac"});
+}
+
 TEST(FlacOut, NoFileNameIsRefused) {
   test::BindingGuard binding;
   PcmInput input({}, 16, 2);

@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 using adpcm_errors::kBlockAlignZero;
 using adpcm_errors::kChannels;
 using adpcm_errors::kNoCoefficients;
+using adpcm_errors::kSamplesPerBlockMismatch;
 using adpcm_errors::kSamplesPerBlockTooLarge;
 using adpcm_errors::kSamplesPerBlockTooSmall;
 using adpcm_errors::kTooManyCoefficients;
@@ -128,6 +129,8 @@ std::vector<Case> Cases() {
   Bytes riff_size_huge = GoodPcm();
   riff_size_huge[4] = riff_size_huge[5] = riff_size_huge[6] = riff_size_huge[7] = 0xFF;
   const Bytes extensible = ExtensibleFmtBody(1, kRate, 16, 16, false);
+  // 24-bit samples in 4-byte slots: the same bytes as an extensible 24-in-32 file.
+  const Bytes slots = ToPcm(TestSignal(1500, 2, 32), 32);
   return {
       // Not a WAV file, or cut before its header ends.
       {"EmptyFile", {}, Text(E::weNotWave), {}},
@@ -165,6 +168,11 @@ std::vector<Case> Cases() {
        Text(E::wePcmWidth, "12"), {}},
       {"PcmBlockAlignZero", Riff({{"fmt ", PcmFmt(1, kRate, 0)}, {"data", PcmSamples()}}), "",
        GoodPcm()},
+      {"Pcm24BitInFourByteSlots", Riff({{"fmt ", FmtBody(1, 2, kRate, 24, 8)}, {"data", slots}}), "",
+       Riff({{"fmt ", ExtensibleFmtBody(2, kRate, 32, 24, false)}, {"data", slots}})},
+      {"PcmBlockAlignSmallerThanAFrame", Riff({{"fmt ", PcmFmt(2, kRate, 2)}, {"data", PcmSamples()}}),
+       Text(E::weBlockAlign, "2"), {}},
+      {"ImaSamplesPerBlockBelowTheBlock", ImaWav(10, 1, 256, 100), Text(kSamplesPerBlockMismatch), {}},
       {"ImaBlockAlignZero", ImaWav(10, 1, 0), Text(kBlockAlignZero), {}},
       {"MsBlockAlignZero", MsWav(0, 0), Text(kBlockAlignZero), {}},
       {"ImaSamplesPerBlockZero", ImaWav(10, 1, 256, 0), Text(kSamplesPerBlockTooSmall), {}},

@@ -178,9 +178,9 @@ TEST(WaveTools, AdpcmFilesOfSoxAndFfmpegAreClassified) {
     EXPECT_NEAR(frames, 0.7 * 22050, 2048);
     EXPECT_EQ(wave.Size, std::int64_t{frames} * 2 * c.channels);
     if (c.kind == K::wkImaAdpcm) {
-      EXPECT_EQ(wave.ImaSamplesPerBlock, ImaSamplesHeld(wave.ImaBlockAlign, c.channels));
+      EXPECT_EQ(wave.ImaSamplesPerBlock, ImaSamplesHeld({c.channels, wave.ImaBlockAlign}));
     } else {
-      EXPECT_EQ(wave.SamplesPerBlock, MsSamplesHeld(wave.BlockAlign, c.channels));
+      EXPECT_EQ(wave.SamplesPerBlock, MsSamplesHeld({c.channels, wave.BlockAlign}));
       EXPECT_EQ(wave.CoefCount, 7);
       EXPECT_EQ(wave.Coefs[1].Coef1, 512);
       EXPECT_EQ(wave.Coefs[1].Coef2, -256);

@@ -21,7 +21,6 @@ namespace {
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 constexpr int kStatusUsage = 2;
-constexpr int kStatusInterrupted = 130;
 
 const char kUsage[] =
     "Usage: vornek [options] FILE.wav...\n"
@@ -35,9 +34,11 @@ const char kUsage[] =
     "Reads PCM (8, 16, 24, 32 bits), IEEE float, extensible, IMA and Microsoft ADPCM,\n"
     "and MPEG Layer 3 data inside WAV files. An existing FLAC file of the same name is\n"
     "replaced. Exit status: 0 when every file converted, 1 when any failed, 2 for a\n"
-    "usage error, 130 when interrupted (the interrupted file's FLAC is removed).\n";
+    "usage error, 130 when interrupted (143 terminated, 129 hung up); a file whose\n"
+    "conversion fails or is interrupted leaves no FLAC file.\n";
 
-std::atomic<bool> interrupted{false};
+/// The exit status of the interrupt that stopped the run (0: none came).
+std::atomic<int> interrupted{0};
 
 std::string HumanSize(std::uintmax_t bytes) {
   const char* units[] = {"B", "KB", "MB", "GB", "TB"};
@@ -69,14 +70,10 @@ bool ConvertOne(const std::string& path, bool quiet) {
   vnkconv(nullptr, path.c_str());
   vornek::platform::SetMessageSink(nullptr);
 
+  // A conversion stopped part-way leaves nothing at the FLAC name: the library removes
+  // the file it was writing.
+  if (interrupted) return false;
   const std::string output = vornek::FlacFileName(path);
-  if (interrupted) {
-    // The conversion was stopped part-way: what it wrote is not a whole FLAC file.
-    if (!vornek::platform::SameFile(vornek::platform::AnsiToWide(path),
-                                    vornek::platform::AnsiToWide(output)))
-      vornek::platform::DeleteFileByName(vornek::platform::AnsiToWide(output));
-    return false;
-  }
   for (const std::string& text : failures)
     std::fprintf(stderr, "vornek: %s: %s\n", path.c_str(), text.c_str());
   if (!failures.empty()) return false;
@@ -124,8 +121,11 @@ int main(int argc, char** argv) {
     return kStatusUsage;
   }
 
-  vornek::platform::SetInterruptHandler([] {
-    interrupted = true;
+  // A reader of the output that goes away (`vornek *.wav | head -1`) must not end the
+  // conversions: what cannot be printed is simply not printed.
+  vornek::platform::IgnoreClosedPipes();
+  vornek::platform::SetInterruptHandler([](int status) {
+    interrupted = status;
     vornek::platform::PostCloseToModalWindow();
   });
 
@@ -136,9 +136,9 @@ int main(int argc, char** argv) {
   }
   // No interrupt handler may post to the library while the program shuts down.
   vornek::platform::SetInterruptHandler(nullptr);
-  if (interrupted) {
+  if (const int status = interrupted) {
     std::fprintf(stderr, "vornek: interrupted\n");
-    return kStatusInterrupted;
+    return status;
   }
   return all_converted ? kStatusOk : kStatusFailed;
 }

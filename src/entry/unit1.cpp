@@ -20,6 +20,7 @@ struct StoredForm {
   bool WaveIn1Loop;
   std::int64_t WaveIn1EndSample;
   std::uint16_t ShareMode;
+  bool KeepStoppedFile;  // a conversion that is stopped leaves no FLAC file behind
   bool BestModelSearch;
   std::uint16_t BlockSize;
   std::int32_t CompressionLevel;  // FormActivate replaces it by 2
@@ -39,6 +40,7 @@ constexpr StoredForm kForm1Stored = {
     /*WaveIn1Loop=*/false,
     /*WaveIn1EndSample=*/-1,
     /*ShareMode=*/1,
+    /*KeepStoppedFile=*/false,
     /*BestModelSearch=*/false,
     /*BlockSize=*/4608,
     /*CompressionLevel=*/-1,
@@ -74,6 +76,7 @@ TForm1::TForm1() : Window(kForm1Stored.Caption) {
   FLACOut1->OnProgress = [this](TAuOutput* sender) { FLACOut1Progress(sender); };
   FLACOut1->OnThreadException = [this](TAuOutput* sender) { FLACOut1ThreadException(sender); };
   FLACOut1->ShareMode = s.ShareMode;
+  FLACOut1->KeepStoppedFile = s.KeepStoppedFile;
   FLACOut1->SetBestModelSearch(s.BestModelSearch);
   FLACOut1->SetBlockSize(s.BlockSize);
   FLACOut1->SetCompressionLevel(s.CompressionLevel);

@@ -15,6 +15,7 @@
 #include "support/files.h"
 #include "support/run_cli.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 
 namespace vornek::test {
 namespace {
@@ -108,7 +109,8 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
        "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 2},
       {"sox {in} -e ms-adpcm {out}", "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 1},
   };
-  if (!RunShell("sox --version") || !RunShell("ffmpeg -version")) GTEST_SKIP() << "needs sox and ffmpeg";
+  VORNEK_REQUIRE(MissingTool("sox"));
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   for (const Case& k : cases) {
     SCOPED_TRACE(k.encode);
     TempDir dir;
@@ -144,10 +146,10 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
 }
 
 TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
+  VORNEK_REQUIRE(MissingMp3Encoder());
   TempDir dir;
-  if (!RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
-           "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")))
-    GTEST_SKIP() << "no ffmpeg with an MPEG Layer 3 encoder";
+  ASSERT_TRUE(RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
+                       "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")));
   const CliRun r = RunCli(dir, {"mp3.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Decoded d = DecodeFlac(dir.File("mp3.flac"));
@@ -158,24 +160,40 @@ TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
   EXPECT_NEAR(static_cast<double>(d.total), 72000.0, 2 * 1152.0);
 }
 
-TEST(Cli, CtrlCStopsTheConversionAndRemovesItsPartialFile) {
-  TempDir dir;
-  WriteWav(dir, "long.wav", 44100 * 300);
-  WriteWav(dir, "next.wav", 100);
-  const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&](int pid) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::error_code missing;  // file_size answers -1 (as unsigned) for a missing file
-      const std::uintmax_t size = std::filesystem::file_size(dir.File("long.flac"), missing);
-      if (!missing && size > 4096) break;
-      std::this_thread::sleep_for(1ms);
+/// The hidden file a conversion of `stem`.wav is being written to, once it holds more
+/// than `bytes` (empty if none appears within the time).
+std::string WaitForHiddenOutput(const TempDir& dir, const std::string& stem, std::uintmax_t bytes) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : dir.Names()) {
+      if (name.rfind("." + stem + ".flac.", 0) != 0) continue;
+      std::error_code gone;
+      if (std::filesystem::file_size(dir.File(name), gone) > bytes && !gone) return name;
     }
-    ::kill(pid, SIGINT);
-  });
-  EXPECT_EQ(r.status, 130) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("long.flac")));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("next.flac"))) << "nothing after the interrupt";
-  EXPECT_TRUE(std::filesystem::exists(dir.File("long.wav")));
+    std::this_thread::sleep_for(1ms);
+  }
+  return {};
+}
+
+// Ctrl-C, and the requests to end that a session or a service sends, stop the
+// conversion in progress: it leaves nothing behind, the next file is not started, and
+// the exit status tells which signal came.
+TEST(Cli, AnInterruptStopsTheConversionAndLeavesNothing) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+    SCOPED_TRACE(signal);
+    TempDir dir;
+    WriteWav(dir, "long.wav", 44100 * 300);
+    WriteWav(dir, "next.wav", 100);
+    std::string hidden;
+    const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&, sig = signal](int pid) {
+      hidden = WaitForHiddenOutput(dir, "long", 4096);
+      ::kill(pid, sig);
+    });
+    EXPECT_FALSE(hidden.empty()) << "the FLAC is written under a hidden name";
+    EXPECT_EQ(r.status, status) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"long.wav", "next.wav"}))
+        << "neither a FLAC file nor the hidden one is left, and next.wav was not started";
+  }
 }
 
 }  // namespace

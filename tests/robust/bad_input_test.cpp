@@ -199,7 +199,8 @@ std::vector<Case> Cases() {
        Text(E::weFormatTooShort), {}},
       // Around the file.
       {"InputIsADirectory", {}, std::strerror(EISDIR), {}, Setup::kInputIsDirectory},
-      {"FlacNameIsTakenByADirectory", GoodPcm(), std::strerror(EISDIR), {}, Setup::kFlacIsDirectory},
+      {"FlacNameIsTakenByADirectory", GoodPcm(), std::string("case.flac: ") + std::strerror(EISDIR), {},
+       Setup::kFlacIsDirectory},
       {"InputIsNamedLikeItsFlac", GoodPcm(), kOutputIsInputMessage, {}, Setup::kInputIsNamedFlac},
   };
 }
@@ -248,6 +249,10 @@ TEST_P(BadInput, EndsInItsFailureTextOrConvertsWhatIsThereAndLeavesTheInputAlone
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "vornek: " + input + ": " + c.failure + "\n");
     EXPECT_EQ(run.out, "");
+    // A refused file leaves nothing: no FLAC file, empty or partial, and no hidden one.
+    std::vector<std::string> expected{input};
+    if (c.setup == Setup::kFlacIsDirectory) expected = {"case.flac", input};
+    EXPECT_EQ(dir.Names(), expected);
   }
 
   if (c.setup == Setup::kInputIsDirectory) {

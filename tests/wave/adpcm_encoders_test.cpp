@@ -14,6 +14,7 @@
 
 #include "support/files.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 #include "wave/wave_in.h"
@@ -22,10 +23,8 @@ namespace vornek {
 namespace {
 
 using test::Bytes;
+using test::MissingTool;
 
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 bool RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -203,7 +202,7 @@ class AdpcmEncoderTest : public ::testing::TestWithParam<EncoderCase> {};
 
 TEST_P(AdpcmEncoderTest, MatchesIndependentDecoders) {
   const EncoderCase& param = GetParam();
-  if (!HaveTool(param.tool)) GTEST_SKIP() << param.tool << " is not installed";
+  VORNEK_REQUIRE(MissingTool(param.tool));
   // The two tools' decoders disagree with each other on both codecs, so each
   // codec is checked against the one that decodes by the codec's reference
   // arithmetic: ffmpeg's IMA decoder forms the difference as
@@ -211,7 +210,7 @@ TEST_P(AdpcmEncoderTest, MatchesIndependentDecoders) {
   // and sox's Microsoft ADPCM decoder shifts the prediction right (rounding
   // down) where it must be divided by 256 (rounding toward zero).
   const std::string reference = param.ms ? "ffmpeg" : "sox";
-  if (!HaveTool(reference)) GTEST_SKIP() << reference << " is not installed";
+  VORNEK_REQUIRE(MissingTool(reference));
 
   test::TempDir dir;
   const std::string source = dir.File("source.wav");

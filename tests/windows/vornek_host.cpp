@@ -315,6 +315,9 @@ std::vector<Case> Cases() {
       {"IEEE float stereo", L"float.wav", L"float.flac"},
       {"IMA ADPCM stereo", L"ima.wav", L"ima.flac"},
       {"Microsoft ADPCM mono", L"msadpcm.wav", L"msadpcm.flac"},
+      {"RF64 16-bit stereo", L"rf64.wav", L"rf64.flac"},
+      {"Wave64 24-bit stereo", L"w64.wav", L"w64.flac"},
+      {"A-law mono", L"alaw.wav", L"alaw.flac"},
   };
   for (const Kind& kind : kKinds)
     cases.push_back({kind.name, [kind](const Context& c, Check& check) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "entry/output_name.h"
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/interrupt.h"

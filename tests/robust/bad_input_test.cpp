@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 #include "flac/flac_fixtures.h"
 #include "support/run_cli.h"
 #include "support/files.h"

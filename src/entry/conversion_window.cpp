@@ -1,4 +1,4 @@
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 
 #include <atomic>
 #include <exception>

@@ -46,7 +46,8 @@ TEST(Install, TheReadmeHostBuildsAgainstTheInstalledLibraryAndConverts) {
   // Wherever GNUInstallDirs put the library, pkg-config finds it through its .pc file.
   const std::string pc_path = prefix.File("lib") + "/pkgconfig:" + prefix.File("lib64") + "/pkgconfig";
   const std::string flags = "$(PKG_CONFIG_PATH=" + Quote(pc_path) + " pkg-config --cflags --libs vornek)";
-  ASSERT_TRUE(Shell("cc -o " + Quote(work.File("host")) + " " + Quote(work.File("host.c")) + " " + flags));
+  ASSERT_TRUE(Shell("cc " + std::string(VORNEK_HOST_CFLAGS) + " -o " + Quote(work.File("host")) + " " +
+                    Quote(work.File("host.c")) + " " + flags));
 
   const std::vector<std::int32_t> samples = TestSignal(6000, 2, 16);
   WriteBytes(work.File("song.wav"), SimpleWav(1, 2, 44100, 16, ToPcm(samples, 16)));

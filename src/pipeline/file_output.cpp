@@ -25,6 +25,11 @@ void TAuFileOut::SetFileName(const std::string& name) {
   FileName = name;
 }
 
+void TAuFileOut::SetWideFileName(const std::u16string& name) {
+  WideFileName = name;
+  FileName = platform::WideToAnsi(name);
+}
+
 void TAuFileOut::OpenOutputFile() {
   if (WideFileName.empty()) throw EAuException("File name is not assigned.");
   TemporaryFileName.clear();

@@ -38,6 +38,10 @@ class TAuFileOut : public TAuStreamedOutput {
   /// Stores the name (narrow text in the system's code page). It neither checks
   /// whether the output runs nor touches an open stream.
   void SetFileName(const std::string& name);
+  /// The same, by the UTF-16 name files are opened by (FileName then holds its narrow
+  /// form, for texts only).
+  const std::u16string& GetWideFileName() const { return WideFileName; }
+  void SetWideFileName(const std::u16string& name);
 
   /// The share bits used when an existing file is opened (OpenExisting).
   std::uint16_t ShareMode = 0;

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 #include "flac/flac_fixtures.h"
 #include "platform/window.h"
 #include "support/files.h"

@@ -63,7 +63,7 @@ TEST(Engine, OneRunPostsEachProgressChangeThenDoneOnTheHostThread) {
   EXPECT_EQ(log.entries, expected);
   EXPECT_FALSE(log.off_host);
   EXPECT_EQ(output.dones, 1);
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
 }
 
 TEST(Engine, ProgressArithmetic) {
@@ -119,7 +119,7 @@ TEST(Engine, AFailingDoneIsReportedAndTheOutputBecomesIdle) {
   output.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.Has("done"); }));
   EXPECT_EQ(log.entries.end()[-2], "failure done failed") << "reported before the done event";
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
   output.fail_done = false;
   output.Run();  // idle again: a second run is accepted
   ASSERT_TRUE(PumpUntil([&] { return log.Count("done") == 2; }));
@@ -171,7 +171,7 @@ TEST(Engine, RunWithoutInputIsRefusedThenWorksOnceAnInputIsSet) {
   } catch (const EAuException& e) {
     EXPECT_STREQ(e.what(), "Input is not assigned");
   }
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
   MemoryInput input(Bytes(3));
   output.SetInput(&input);
   output.Run();
@@ -199,7 +199,7 @@ TEST(Engine, SynchronousStopWaitsForDoneAndDropsTheRunsEvents) {
   EXPECT_FALSE(log.Has("done"));
   // At most the one delivery that was already under way when Stop began gets through.
   EXPECT_LE(log.Count("progress"), 1);
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
 }
 
 TEST(Engine, AsynchronousStopEndsAfterTheCurrentStepAndDeliversDone) {
@@ -221,8 +221,8 @@ TEST(Engine, AsynchronousStopEndsAfterTheCurrentStepAndDeliversDone) {
 TEST(Engine, SynchronousStopOfAnIdleOutputReturnsAtOnce) {
   StepOutput output;
   output.Stop(false);
-  EXPECT_TRUE(output.Worker().Parked);
-  EXPECT_TRUE(output.Worker().DeliverDone);
+  EXPECT_TRUE(output.Worker().Parked());
+  EXPECT_TRUE(output.Worker().DeliverDone());
   EXPECT_EQ(output.dones, 0);
 }
 
@@ -245,7 +245,7 @@ TEST(Engine, OutputWithoutOnDoneStillBecomesIdle) {
   output.SetInput(&input);
   for (int run = 1; run <= 3; ++run) {
     output.Run();
-    ASSERT_TRUE(PumpUntil([&] { return output.dones == run && !output.Busy; }));
+    ASSERT_TRUE(PumpUntil([&] { return output.dones == run && !output.Busy(); }));
   }
 }
 
@@ -282,7 +282,7 @@ TEST(Engine, SetInputOnABusyOutputRestartsOnTheNewInput) {
   });
   output.SetInput(&second);
   releaser.join();
-  ASSERT_TRUE(PumpUntil([&] { return output.dones == 2 && !output.Busy; }));
+  ASSERT_TRUE(PumpUntil([&] { return output.dones == 2 && !output.Busy(); }));
   EXPECT_EQ(output.prepares, 2);
   EXPECT_EQ(second.Position, 5) << "the second run read the new input to its end";
 }
@@ -302,7 +302,7 @@ TEST(Engine, RemovingTheInputOfABusyOutputStopsItWithoutThrowing) {
   releaser.join();
   EXPECT_EQ(output.GetInput(), nullptr);
   EXPECT_EQ(output.GetExceptionMessage(), "Input is not assigned");
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
 }
 
 TEST(Engine, ThreadsEndWithTheLastOutputAndANewOutputStartsThemAgain) {

@@ -8,9 +8,9 @@
 //     its handler finds the output idle and may start it again);
 //   - events posted for the output being stopped synchronously (BlockOutput) are
 //     refused;
-//   - whether a done event is delivered at all is the output's answer at that moment
-//     (TEventSource::DoneCall): none during a synchronous stop, none once the worker
-//     has ended.
+//   - whether a done event is delivered at all is the output's to say
+//     (TEventSource::DoneCall): a synchronous stop or the output's destruction
+//     withdraws it, also while its delivery waits for the host.
 //
 // The thread knows an output only as a TEventSource; outputs build on this header,
 // not the other way round.
@@ -37,9 +37,8 @@ class TEventSource {
   /// Event thread, for a done record just taken: returns once the worker that posted
   /// it has parked (or has ended instead).
   virtual void WaitParked() = 0;
-  /// Event thread, after WaitParked: the done handler bound to the output, or an empty
-  /// call when no done event is due (no handler, a synchronous stop in progress, the
-  /// worker gone).
+  /// Event thread, after WaitParked: the done delivery, bound to the output, or an
+  /// empty call when no done event is due (no handler, or the event was withdrawn).
   virtual std::function<void()> DoneCall() = 0;
 
  protected:

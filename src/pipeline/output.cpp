@@ -49,6 +49,7 @@ bool TAuThread::Start() {
 void TAuThread::RequestStop(bool deliver_done) {
   std::lock_guard lock(mutex_);
   deliver_done_ = deliver_done;
+  if (!deliver_done) done_pending_ = false;
   run_finished_ = false;
   stop_requested_ = true;
 }
@@ -69,6 +70,7 @@ void TAuThread::End() {
   {
     std::unique_lock lock(mutex_);
     end_requested_ = true;
+    done_pending_ = false;
     changed_.NotifyAll();
     changed_.Wait(lock, [this] { return state_ == TWorkerState::wsEnded; });
   }
@@ -82,9 +84,16 @@ void TAuThread::WaitParkedAfterDone() {
   changed_.Wait(lock, [this] { return state_ != TWorkerState::wsFinishing; });
 }
 
-bool TAuThread::DoneDue() const {
+bool TAuThread::DonePending() const {
   std::lock_guard lock(mutex_);
-  return deliver_done_ && state_ != TWorkerState::wsEnded;
+  return done_pending_;
+}
+
+bool TAuThread::TakeDone() {
+  std::lock_guard lock(mutex_);
+  const bool pending = done_pending_;
+  done_pending_ = false;
+  return pending;
 }
 
 void TAuThread::Execute() {
@@ -150,7 +159,12 @@ void TAuThread::PerformRun() {
   }
   // Posted before the worker parks: a synchronous Stop that waits for the park has its
   // output blocked by then, so the event is refused, and the event thread holds a
-  // done record until the worker has left finishing.
+  // done record until the worker has left finishing. During such a stop the event is
+  // not pending either, in case the event thread took it before the block.
+  {
+    std::lock_guard lock(mutex_);
+    done_pending_ = deliver_done_;
+  }
   events.PostDone(output);
   std::lock_guard lock(mutex_);
   state_ = TWorkerState::wsParked;
@@ -175,8 +189,8 @@ void TAuOutput::EndWorker() {
   Stop(false);
   Thread->End();
   // With its worker ended, a done record that the event thread may still hold is not
-  // delivered (DoneCall answers none); after ForgetOutput it holds nothing of this
-  // output at all.
+  // delivered (its done event is no longer pending); after ForgetOutput the event
+  // thread holds nothing of this output at all.
   EventHandler()->ForgetOutput(this);
   Thread.reset();
   ReleaseEventHandler();
@@ -260,8 +274,12 @@ void TAuOutput::SetExceptionMessage(const std::string& message) {
 void TAuOutput::WaitParked() { Thread->WaitParkedAfterDone(); }
 
 std::function<void()> TAuOutput::DoneCall() {
-  if (!OnDone || !Thread->DoneDue()) return {};
-  return [handler = OnDone, this] { handler(this); };
+  if (!OnDone || !Thread->DonePending()) return {};
+  // Asked again on the host, where the call runs: a synchronous Stop (or the output's
+  // destruction) may come first, while the call waits for the host, and withdraws it.
+  return [handler = OnDone, this] {
+    if (Thread->TakeDone()) handler(this);
+  };
 }
 
 }  // namespace vornek

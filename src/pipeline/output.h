@@ -63,7 +63,7 @@ class TAuThread {
   /// The stop request: tested after every step and handed to DoOutput as `abort`.
   bool StopRequested() const;
   /// False only while a synchronous Stop of the output is in progress; a done event
-  /// is delivered only while it is true.
+  /// posted meanwhile is never delivered.
   bool DeliverDone() const;
   /// True once a run has ended and the worker has parked, until the next Stop.
   bool RunFinished() const;
@@ -77,7 +77,8 @@ class TAuThread {
   /// Parked → preparing, with the stop request cleared. False if the worker is not
   /// parked.
   bool Start();
-  /// Raises the stop request; `deliver_done` false suppresses the done event until
+  /// Raises the stop request. `deliver_done` false also withdraws a done event not yet
+  /// delivered, and keeps the worker's next one from counting until
   /// SetDeliverDone(true).
   void RequestStop(bool deliver_done);
   void SetDeliverDone(bool deliver_done);
@@ -95,15 +96,21 @@ class TAuThread {
   // Event thread.
   /// Returns once the worker has left finishing (where it posts its done event).
   void WaitParkedAfterDone();
-  /// Whether a done event may be delivered now: no synchronous Stop in progress, and
-  /// the worker has not ended.
-  bool DoneDue() const;
+  /// Whether the done event posted last is still to be delivered.
+  bool DonePending() const;
+
+  // Host thread, inside the done delivery.
+  /// DonePending, and the event counts as delivered from now on.
+  bool TakeDone();
 
   mutable std::mutex mutex_;  // guards everything below it but the thread
   platform::HostCondition changed_;
   TWorkerState state_ = TWorkerState::wsParked;
   bool stop_requested_ = false;
   bool deliver_done_ = true;
+  /// Set as the worker posts a done event; cleared when that event is delivered, and
+  /// by a synchronous Stop or the worker's end, which withdraw it wherever it is.
+  bool done_pending_ = false;
   bool run_finished_ = false;
   bool end_requested_ = false;
   std::unique_ptr<platform::Thread> thread_;  // last: it starts once the rest exists
@@ -120,8 +127,10 @@ class TAuOutput : public TComponent, private TEventSource {
   void Run();
   /// Asks the current run to end after its current step. With `async` false it also
   /// waits until the worker has finished the run (Done has run and the worker has
-  /// parked) and suppresses the run's done event and every event the run posts from
-  /// now on. Host thread; the wait runs synchronised calls.
+  /// parked); it drops the output's queued events and refuses those posted until it
+  /// returns, and the done event of the run (or of a run that has just ended) is never
+  /// delivered, not even one already on its way to the host. Host thread; the wait
+  /// runs synchronised calls.
   void Stop(bool async = true);
 
   /// The percentage of the input consumed (rounded half to even), -1 when the input

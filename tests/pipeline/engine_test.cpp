@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pipeline/event_handler.h"
+#include "platform/call_queue.h"
 #include "platform/host_thread.h"
 #include "support/host_loop.h"
 #include "fakes.h"
@@ -479,6 +480,41 @@ TEST(Engine, DestroyingAnOutputWhoseEventsAreStillQueuedDeliversNothingOfIt) {
   PumpFor(100ms);
   EXPECT_FALSE(log.Has("done"));
   EXPECT_EQ(ThreadCountBecomes(before), before);
+}
+
+// The done event of a finished run can be on its way to the host (the event thread
+// blocked in the synchronised call) when the host stops or frees the output: a closing
+// window stops it that way. The event must not reach the handler then, since the
+// handler may use what is being torn down.
+TEST(Engine, ADoneEventOnItsWayToTheHostIsWithdrawnByAStopOrTheOutputsEnd) {
+  const struct {
+    const char* name;
+    std::function<void(std::unique_ptr<StepOutput>&)> withdraw;
+  } cases[] = {
+      {"Stop(false)", [](auto& output) { output->Stop(false); }},
+      {"destroying the output", [](auto& output) { output.reset(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryInput input(Bytes(2));
+    auto output = std::make_unique<StepOutput>();
+    int done_delivered = 0;
+    output->OnDone = [&](TAuOutput*) { ++done_delivered; };  // no progress events
+    output->SetInput(&input);
+    output->Run();
+    // Without pumping: the only call that can be waiting for the host is the done one.
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (!platform::detail::CallPending() && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(platform::detail::CallPending());
+    c.withdraw(output);
+    PumpFor(100ms);
+    EXPECT_EQ(done_delivered, 0);
+    if (output) {
+      output->Run();  // the withdrawal was for that run only
+      ASSERT_TRUE(PumpUntil([&] { return done_delivered == 1; }));
+    }
+  }
 }
 
 TEST(HostThread, SynchronisedCallsRunOnTheHostAndHandBackTheirFailure) {

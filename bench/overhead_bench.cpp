@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 #include "flac/flac_out.h"
 #include "floor_encode.h"
 #include "pipeline/stream.h"

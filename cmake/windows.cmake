@@ -22,4 +22,6 @@ endif()
 
 if(TARGET vornek-cli)
   target_link_options(vornek-cli PRIVATE ${_vornek_static_runtime})
+  # The command reads its arguments as UTF-16 (CommandLineToArgvW).
+  target_link_libraries(vornek-cli PRIVATE shell32)
 endif()

@@ -19,11 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> block(data + 9, size - 9);
 
   ImaBlockState state;
-  if (!CheckImaFormat(channels, align, per_block) && !block.empty()) {
-    std::vector<std::uint8_t> codes(ImaCodeBytes(align, channels));
+  const AdpcmBlockLayout layout{channels, align, per_block};
+  if (!CheckImaFormat(layout) && !block.empty()) {
+    std::vector<std::uint8_t> codes(ImaCodeBytes(layout));
     std::vector<std::int16_t> out(std::size_t{per_block} * static_cast<std::size_t>(channels));
-    if (!SplitImaBlock(block, align, channels, state, codes)) std::abort();
-    auto n = static_cast<std::int32_t>(codes.size());
+    if (!SplitImaBlock(block, layout, state, codes)) std::abort();
+    std::int32_t n = per_block;
     if (channels == 2) DecodeImaStereo(state, codes, out, n);
     else DecodeImaMono(state, codes, out, n);
     if (n != per_block) std::abort();  // every accepted block fills its frames

@@ -26,23 +26,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> block(data + 12, size - 12);
 
   MsBlockState state;
-  if (!CheckMsFormat(channels, align, per_block, coef_count, fmt_size) && !block.empty()) {
-    std::vector<std::uint8_t> codes(MsCodeBytes(align, channels));
+  const AdpcmBlockLayout layout{channels, align, per_block};
+  if (!CheckMsFormat(layout, coef_count, fmt_size) && !block.empty()) {
+    std::vector<std::uint8_t> codes(MsCodeBytes(layout));
     std::vector<std::int16_t> out(std::size_t{per_block} * static_cast<std::size_t>(channels));
-    if (!SplitMsBlock(block, align, channels, state, codes)) std::abort();
-    std::int32_t n = per_block - 2;
+    if (!SplitMsBlock(block, layout, state, codes)) std::abort();
+    std::int32_t n = per_block;
     const std::span<const MsCoefPair> table(coefs.data(), std::min<std::size_t>(coefs.size(), coef_count));
     if (channels == 2) DecodeMsStereo(state, table, codes, out, n);
     else DecodeMsMono(state, table, codes, out, n);
-    if (static_cast<std::size_t>(n) != 2 * out.size()) std::abort();  // every accepted block fills its frames
+    if (n != per_block) std::abort();  // every accepted block fills its frames
   }
   const std::vector<std::uint8_t> codes(block.begin(), block.end());
   std::vector<std::int16_t> out(per_block % 8193);
   std::int32_t n = count;
   DecodeMsMono(state, coefs, codes, out, n);
-  if (n < 0 || static_cast<std::size_t>(n) > 2 * out.size()) std::abort();
+  if (n < 0 || static_cast<std::size_t>(n) > out.size()) std::abort();
   n = count;
   DecodeMsStereo(state, coefs, codes, out, n);
-  if (n < 0 || static_cast<std::size_t>(n) > 2 * out.size()) std::abort();
+  if (n < 0 || 2 * static_cast<std::size_t>(n) > out.size()) std::abort();
   return 0;
 }

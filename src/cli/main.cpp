@@ -1,16 +1,19 @@
 // vornek: converts WAV files to FLAC files, one after the other, through the library's
-// exported call, writing each FLAC beside its input.
+// own conversion, writing each FLAC beside its input.
+//
+// Names are kept in UTF-16 from the command line to the conversion, so that on POSIX
+// they stay the bytes the user gave and on Windows any name converts, also one the
+// narrow code page cannot spell.
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "entry/output_name.h"
-#include "entry/vornek.h"
+#include "entry/conversion_window.h"
+#include "platform/console.h"
 #include "platform/file.h"
 #include "platform/interrupt.h"
 #include "platform/text.h"
@@ -18,28 +21,36 @@
 
 namespace {
 
+using vornek::platform::Utf8ToWide;
+
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 constexpr int kStatusUsage = 2;
-constexpr int kStatusInterrupted = 130;
 
 const char kUsage[] =
     "Usage: vornek [options] FILE.wav...\n"
     "Converts each WAV file into a FLAC file beside it (FILE.flac), one after the other.\n"
     "\n"
     "Options:\n"
-    "  -q, --quiet    print nothing but failures\n"
+    "  -q, --quiet    print nothing but failures and warnings\n"
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
     "Reads PCM (8, 16, 24, 32 bits), IEEE float, extensible, IMA and Microsoft ADPCM,\n"
     "and MPEG Layer 3 data inside WAV files. An existing FLAC file of the same name is\n"
     "replaced. Exit status: 0 when every file converted, 1 when any failed, 2 for a\n"
-    "usage error, 130 when interrupted (the interrupted file's FLAC is removed).\n";
+    "usage error, 130 when interrupted (143 terminated, 129 hung up); a file whose\n"
+    "conversion fails or is interrupted leaves no FLAC file.\n";
 
-std::atomic<bool> interrupted{false};
+/// The exit status of the interrupt that stopped the run (0: none came).
+std::atomic<int> interrupted{0};
 
-std::string HumanSize(std::uintmax_t bytes) {
+void Say(std::FILE* stream, const std::u16string& text) { vornek::platform::Write(stream, text); }
+
+/// A message of the library (narrow text in the system's code page) as UTF-16.
+std::u16string FromLibrary(const std::string& text) { return vornek::platform::AnsiToWide(text); }
+
+std::u16string HumanSize(std::int64_t bytes) {
   const char* units[] = {"B", "KB", "MB", "GB", "TB"};
   double value = static_cast<double>(bytes);
   std::size_t unit = 0;
@@ -49,44 +60,79 @@ std::string HumanSize(std::uintmax_t bytes) {
   }
   char text[32];
   if (unit == 0)
-    std::snprintf(text, sizeof text, "%ju B", bytes);
+    std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
   else
     std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-  return text;
+  return Utf8ToWide(text);
 }
 
-std::uintmax_t FileSize(const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  return error ? 0 : size;
+std::int64_t FileSize(const std::u16string& name) {
+  std::string error;
+  const vornek::platform::File file =
+      vornek::platform::File::Open(name, vornek::platform::kModeReadShareRead, error);
+  return file ? std::max<std::int64_t>(file.Size(error), 0) : 0;
 }
+
+/// The line of progress redrawn in place on a terminal, and cleared before anything
+/// else is printed.
+class ProgressLine {
+ public:
+  explicit ProgressLine(bool shown) : shown_(shown) {}
+  ~ProgressLine() { Clear(); }
+
+  void Show(const std::u16string& name, std::int32_t percent) {
+    if (!shown_ || percent < 0) return;
+    std::u16string line = u"\r" + name + u": " + Utf8ToWide(std::to_string(percent)) + u"%";
+    const std::size_t width = line.size() - 1;
+    if (width < width_) line += std::u16string(width_ - width, u' ');
+    width_ = width;
+    Say(stderr, line);
+    std::fflush(stderr);
+  }
+
+  void Clear() {
+    if (width_ == 0) return;
+    Say(stderr, u"\r" + std::u16string(width_, u' ') + u"\r");
+    std::fflush(stderr);
+    width_ = 0;
+  }
+
+ private:
+  bool shown_;
+  std::size_t width_ = 0;  ///< of the line on screen, 0 when there is none
+};
 
 /// Converts one file; returns whether it converted. Failure texts go to standard
 /// error as "vornek: FILE: TEXT".
-bool ConvertOne(const std::string& path, bool quiet) {
+bool ConvertOne(const std::u16string& path, bool quiet, bool show_progress) {
   std::vector<std::string> failures;
+  std::int64_t frames_short = 0;
+  ProgressLine progress(show_progress && !quiet);
   vornek::platform::SetMessageSink([&](const std::string& text) { failures.push_back(text); });
-  vnkconv(nullptr, path.c_str());
+  vornek::WatchConversions({[&](std::int32_t percent) { progress.Show(path, percent); },
+                            [&](std::int64_t frames) { frames_short = frames; }});
+  vornek::ConvertFile(0, path);
+  vornek::WatchConversions({});
   vornek::platform::SetMessageSink(nullptr);
+  progress.Clear();
 
-  const std::string output = vornek::FlacFileName(path);
-  if (interrupted) {
-    // The conversion was stopped part-way: what it wrote is not a whole FLAC file.
-    if (!vornek::platform::SameFile(vornek::platform::AnsiToWide(path),
-                                    vornek::platform::AnsiToWide(output)))
-      vornek::platform::DeleteFileByName(vornek::platform::AnsiToWide(output));
-    return false;
-  }
-  for (const std::string& text : failures)
-    std::fprintf(stderr, "vornek: %s: %s\n", path.c_str(), text.c_str());
+  // A conversion stopped part-way leaves nothing at the FLAC name: the library removes
+  // the file it was writing.
+  if (interrupted) return false;
+  for (const std::string& text : failures) Say(stderr, u"vornek: " + path + u": " + FromLibrary(text) + u"\n");
   if (!failures.empty()) return false;
+  if (frames_short > 0) {
+    Say(stderr, u"warning: " + path + u" ends " + Utf8ToWide(std::to_string(frames_short)) +
+                    u" frames early; converted what is there\n");
+  }
   if (!quiet) {
-    const std::uintmax_t in = FileSize(path);
-    const std::uintmax_t out = FileSize(output);
+    const std::u16string output = vornek::FlacFileName(path);
+    const std::int64_t in = FileSize(path);
+    const std::int64_t out = FileSize(output);
     const long percent =
         in > 0 ? std::lround(static_cast<double>(out) * 100.0 / static_cast<double>(in)) : 0;
-    std::printf("%s -> %s  (%s -> %s, %ld%%)\n", path.c_str(), output.c_str(),
-                HumanSize(in).c_str(), HumanSize(out).c_str(), percent);
+    Say(stdout, path + u" -> " + output + u"  (" + HumanSize(in) + u" -> " + HumanSize(out) + u", " +
+                    Utf8ToWide(std::to_string(percent)) + u"%)\n");
     std::fflush(stdout);
   }
   return true;
@@ -97,22 +143,22 @@ bool ConvertOne(const std::string& path, bool quiet) {
 int main(int argc, char** argv) {
   bool quiet = false;
   bool options_ended = false;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      if (arg == "--") {
+  std::vector<std::u16string> files;
+  for (const std::u16string& arg : vornek::platform::CommandLineArguments(argc, argv)) {
+    if (!options_ended && arg.size() > 1 && arg[0] == u'-') {
+      if (arg == u"--") {
         options_ended = true;
-      } else if (arg == "-q" || arg == "--quiet") {
+      } else if (arg == u"-q" || arg == u"--quiet") {
         quiet = true;
-      } else if (arg == "-h" || arg == "--help") {
+      } else if (arg == u"-h" || arg == u"--help") {
         std::fputs(kUsage, stdout);
         return kStatusOk;
-      } else if (arg == "-V" || arg == "--version") {
+      } else if (arg == u"-V" || arg == u"--version") {
         std::printf("vornek %s\n", VORNEK_VERSION);
         return kStatusOk;
       } else {
-        std::fprintf(stderr, "vornek: unknown option '%s'\n%s", arg.c_str(), kUsage);
+        Say(stderr, u"vornek: unknown option '" + arg + u"'\n");
+        std::fputs(kUsage, stderr);
         return kStatusUsage;
       }
     } else {
@@ -124,21 +170,25 @@ int main(int argc, char** argv) {
     return kStatusUsage;
   }
 
-  vornek::platform::SetInterruptHandler([] {
-    interrupted = true;
+  // A reader of the output that goes away (`vornek *.wav | head -1`) must not end the
+  // conversions: what cannot be printed is simply not printed.
+  vornek::platform::IgnoreClosedPipes();
+  vornek::platform::SetInterruptHandler([](int status) {
+    interrupted = status;
     vornek::platform::PostCloseToModalWindow();
   });
 
+  const bool show_progress = vornek::platform::IsTerminal(stderr);
   bool all_converted = true;
-  for (const std::string& file : files) {
+  for (const std::u16string& file : files) {
     if (interrupted) break;
-    all_converted = ConvertOne(file, quiet) && all_converted;
+    all_converted = ConvertOne(file, quiet, show_progress) && all_converted;
   }
   // No interrupt handler may post to the library while the program shuts down.
   vornek::platform::SetInterruptHandler(nullptr);
-  if (interrupted) {
+  if (const int status = interrupted) {
     std::fprintf(stderr, "vornek: interrupted\n");
-    return kStatusInterrupted;
+    return status;
   }
   return all_converted ? kStatusOk : kStatusFailed;
 }

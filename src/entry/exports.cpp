@@ -1,7 +1,7 @@
 // The library's one export.
 #include <cstdint>
 
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 #include "entry/vornek.h"
 #include "platform/export.h"
 

@@ -26,4 +26,18 @@ std::string FlacFileName(const std::string& source) {
   return FlacFileName(source, platform::PathDelimiters(), platform::IsLeadByte);
 }
 
+std::u16string FlacFileName(const std::u16string& source) {
+  std::size_t dot = std::u16string::npos;
+  const char* delimiters = platform::PathDelimiters();
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const char16_t c = source[i];
+    if (c != 0 && c < 0x80 && std::strchr(delimiters, static_cast<char>(c)) != nullptr) {
+      dot = std::u16string::npos;
+    } else if (c == u'.') {
+      dot = i;
+    }
+  }
+  return (dot == std::u16string::npos ? source : source.substr(0, dot)) + u".flac";
+}
+
 }  // namespace vornek

@@ -15,5 +15,7 @@ std::string FlacFileName(const std::string& source, const char* delimiters,
 
 /// The same with the platform's delimiters and code page.
 std::string FlacFileName(const std::string& source);
+/// The same for a UTF-16 name, with the platform's delimiters.
+std::u16string FlacFileName(const std::u16string& source);
 
 }  // namespace vornek

@@ -20,6 +20,10 @@ constexpr const char* kLoadFailure = "libFLAC.dll library could not be loaded.";
 constexpr const char* kInitFailure = "Failed to initialize FLAC encoder.";
 constexpr const char* kEncodeFailure = "Failed to encode data.";
 constexpr std::uint16_t kDefaultBlockSize = 4608;
+// What a FLAC stream can state: 3 bits of channel count, a 20-bit sample rate in Hz
+// (and 655350 Hz is the most a frame header can name).
+constexpr std::int32_t kMaxFlacChannels = 8;
+constexpr std::int32_t kMaxFlacSampleRate = 655350;
 
 // The library takes booleans as 32-bit integers; true is passed with all bits set.
 FLAC__bool Flag(bool value) { return value ? -1 : 0; }
@@ -53,9 +57,13 @@ struct FLACOutCallbacks {
                                               const FLAC__byte buffer[], size_t bytes,
                                               uint32_t /*samples*/, uint32_t /*frame*/,
                                               void* client) {
+    auto* self = static_cast<TFLACOut*>(client);
     try {
-      static_cast<TFLACOut*>(client)->WriteEncoded(buffer, bytes);
+      self->WriteEncoded(buffer, bytes);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    } catch (const std::exception& e) {
+      self->StreamFailure = e.what();
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
@@ -71,6 +79,9 @@ struct FLACOutCallbacks {
       if (self->Stream->Seek(target, SeekOrigin::Begin) != target)
         return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
       return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(client)->StreamFailure = e.what();
+      return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     }
@@ -85,6 +96,9 @@ struct FLACOutCallbacks {
       if (position < 0) return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
       *offset = static_cast<FLAC__uint64>(position);
       return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(client)->StreamFailure = e.what();
+      return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     }
@@ -116,17 +130,6 @@ void TFLACOut::SetEnableLooseMidSideStereo(bool value) {
   if (value) EnableMidSideStereo = true;
 }
 
-void TFLACOut::OpenOutputFile() {
-  if (WideFileName.empty()) throw EAuException("File name is not assigned.");
-  std::error_code error;
-  if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
-    Stream = std::make_unique<TAuFileStream>(
-        WideFileName, static_cast<std::uint16_t>(ShareMode | 2), Rights);
-  } else {
-    Stream = std::make_unique<TAuFileStream>(WideFileName, platform::kModeCreate, Rights);
-  }
-}
-
 void TFLACOut::Prepare() {
   LoadLibFLAC();
   if (!LibFLACLoaded() || !WriterEntriesBound(LibFLAC())) throw EAuException(kLoadFailure);
@@ -137,31 +140,40 @@ void TFLACOut::Prepare() {
   if (VorbisCommentBodyLength(FillVComments(*Tags)) > kMaxMetadataBlockLength)
     throw EAuException("The tags are too large for a FLAC comment block.");
 
-  OpenOutputFile();
+  if (WideFileName.empty()) throw EAuException("File name is not assigned.");
   CommentWritten = false;
   EncoderInitialised = false;
+  EndOfInput = false;
+  StreamFailure.clear();
 
-  Encoder.reset(lib.FLAC__stream_encoder_new());
-  if (!Encoder) throw EAuException(kInitFailure);
-  auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
-
+  // The input first: what is wrong with it is what the user needs to hear, and an
+  // input that cannot be read never gets as far as a file beside it.
   Input->Open();
   const std::int32_t channels = Input->GetChannels();
   const std::int32_t bits = Input->GetBitsPerSample();
   const std::int32_t rate = Input->GetSampleRate();
   // Everything below divides by these; an input the writer cannot widen is refused
-  // with its own text before any of it.
+  // with its own text before any of it, and so is a format FLAC cannot state.
   if (channels < 1) throw EAuException("The input has no audio channels.");
   if (bits != 8 && bits != 16 && bits != 24 && bits != 32)
     throw EAuException("Unsupported sample size: " + std::to_string(bits) +
                        " bits per sample (8, 16, 24 or 32 expected).");
+  if (channels > kMaxFlacChannels)
+    throw EAuException("FLAC cannot hold " + std::to_string(channels) + " channels (at most 8).");
+  if (rate <= 0 || rate > kMaxFlacSampleRate)
+    throw EAuException("FLAC cannot hold a sample rate of " + std::to_string(rate) +
+                       " Hz (1 to 655350 Hz).");
   Channels = channels;
   BitsPerSample = bits;
+
+  OpenOutputFile();
+  Encoder.reset(lib.FLAC__stream_encoder_new());
+  if (!Encoder) throw EAuException(kInitFailure);
+  auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
 
   lib.FLAC__stream_encoder_set_verify(encoder, Flag(Verify));
   lib.FLAC__stream_encoder_set_channels(encoder, static_cast<std::uint32_t>(channels));
   lib.FLAC__stream_encoder_set_bits_per_sample(encoder, static_cast<std::uint32_t>(bits));
-  // A negative rate becomes a value the library refuses at initialisation.
   lib.FLAC__stream_encoder_set_sample_rate(encoder, static_cast<std::uint32_t>(rate));
   if (channels == 2) {
     lib.FLAC__stream_encoder_set_do_mid_side_stereo(encoder, Flag(EnableMidSideStereo));
@@ -212,10 +224,13 @@ bool TFLACOut::DoOutput(bool abort) {
   if (!Active()) return true;
   if (abort || !Feeder) return false;
   const TBlockFeeder::Block block = Feeder->Next();
-  if (block.Frames == 0) return false;
+  if (block.Frames == 0) {
+    EndOfInput = true;
+    return false;
+  }
   if (!LibFLAC().FLAC__stream_encoder_process_interleaved(
           static_cast<FLAC__StreamEncoder*>(Encoder.get()), block.Samples, block.Frames))
-    throw EAuException(kEncodeFailure);
+    throw EAuException(StreamFailure.empty() ? kEncodeFailure : StreamFailure);
   return true;
 }
 
@@ -232,20 +247,19 @@ void TFLACOut::Done() {
     Encoder.reset();
   }
   EncoderInitialised = false;
-  // The stream gathers writes: what it still holds must reach the file, and a failure
-  // to write it is a failure of the run.
+  // The file is put in place only when it is whole: the run read its input to the
+  // end (or was stopped, where a stopped run keeps its file) without a failure, and
+  // the stream was finished. Writing what the stream still holds can fail too.
+  const bool whole = finished && (EndOfInput || (KeepStoppedFile && GetExceptionMessage().empty()));
   std::string unwritten;
-  if (Stream) {
-    try {
-      Stream->Flush();
-    } catch (const std::exception& e) {
-      unwritten = e.what();
-    }
+  try {
+    CloseOutputFile(whole);
+  } catch (const std::exception& e) {
+    unwritten = e.what();
   }
-  Stream.reset();
   if (Input) Input->Close();
   if (!unwritten.empty()) throw EAuException(unwritten);
-  if (!finished) throw EAuException(kEncodeFailure);
+  if (!finished) throw EAuException(StreamFailure.empty() ? kEncodeFailure : StreamFailure);
 }
 
 void TFLACOut::WriteEncoded(const std::uint8_t* buffer, std::size_t bytes) {

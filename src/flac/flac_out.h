@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "flac/block_feeder.h"
@@ -84,7 +85,6 @@ class TFLACOut : public TAuFileOut {
   // Done; no failure leaves them, it becomes the status returned to the library.
   friend struct FLACOutCallbacks;
 
-  void OpenOutputFile();
   /// Writes what the encoder hands over, putting the block built from Tags in place
   /// of the library's first Vorbis comment block.
   void WriteEncoded(const std::uint8_t* buffer, std::size_t bytes);
@@ -98,6 +98,12 @@ class TFLACOut : public TAuFileOut {
   bool CommentWritten = false;
   /// The encoder accepted its initialisation, so finishing it writes a stream.
   bool EncoderInitialised = false;
+  /// The run has read its input to the end (it was not stopped before).
+  bool EndOfInput = false;
+  /// Why writing, seeking in or asking the place of the file last failed inside a
+  /// callback: the file's own failure, which says more than the library's refusal
+  /// that follows it.
+  std::string StreamFailure;
 
   // Properties.
   bool Verify = false;

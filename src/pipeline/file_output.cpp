@@ -1,12 +1,81 @@
 #include "pipeline/file_output.h"
 
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "pipeline/au_exception.h"
+#include "pipeline/file_stream.h"
+#include "platform/file.h"
 #include "platform/text.h"
 
 namespace vornek {
 
+TAuFileOut::~TAuFileOut() {
+  // A run always ends with its Done; this only guards a file left by a descendant that
+  // never closed it.
+  if (!TemporaryFileName.empty()) {
+    Stream.reset();
+    platform::DeleteFileByName(TemporaryFileName);
+  }
+}
+
 void TAuFileOut::SetFileName(const std::string& name) {
   WideFileName = platform::AnsiToWide(name);
   FileName = name;
+}
+
+void TAuFileOut::SetWideFileName(const std::u16string& name) {
+  WideFileName = name;
+  FileName = platform::WideToAnsi(name);
+}
+
+void TAuFileOut::OpenOutputFile() {
+  if (WideFileName.empty()) throw EAuException("File name is not assigned.");
+  TemporaryFileName.clear();
+  std::error_code error;
+  if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
+    try {
+      Stream = std::make_unique<TAuFileStream>(WideFileName, static_cast<std::uint16_t>(ShareMode | 2),
+                                               Rights);
+    } catch (const std::exception& e) {
+      throw EAuException(FileName + ": " + e.what());
+    }
+    return;
+  }
+  std::string failure;
+  std::u16string temporary;
+  platform::File file = platform::File::CreateBeside(WideFileName, temporary, failure);
+  if (!file) throw EAuException(FileName + ": " + failure);
+  TemporaryFileName = temporary;
+  Stream = std::make_unique<TAuFileStream>(std::move(file), FileName);
+}
+
+void TAuFileOut::CloseOutputFile(bool keep) {
+  if (!Stream) return;
+  std::string failure;
+  if (keep) {
+    try {
+      Stream->Flush();
+    } catch (const std::exception& e) {
+      failure = e.what();  // names the file already
+      keep = false;
+    }
+  }
+  Stream.reset();
+  if (TemporaryFileName.empty()) {
+    if (!failure.empty()) throw EAuException(failure);
+    return;
+  }
+  const std::u16string temporary = std::move(TemporaryFileName);
+  TemporaryFileName.clear();
+  std::string move_failure;
+  if (keep && !platform::MoveReplacing(temporary, WideFileName, move_failure)) {
+    failure = FileName + ": " + move_failure;
+    keep = false;
+  }
+  if (!keep) platform::DeleteFileByName(temporary);
+  if (!failure.empty()) throw EAuException(failure);
 }
 
 }  // namespace vornek

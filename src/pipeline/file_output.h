@@ -22,24 +22,52 @@ class TAuStreamedOutput : public TAuOutput {
 };
 
 /// The base of outputs that write a named file. The concrete output opens the file
-/// itself when it prepares a run.
+/// when it prepares a run (OpenOutputFile) and closes it when the run is done
+/// (CloseOutputFile).
+///
+/// Nothing but a whole file ever stands at FileName: the run writes a new file of its
+/// own, under a hidden name beside FileName, and only a run that ends well moves it to
+/// FileName (replacing what stands there; a link is replaced, never followed). The file
+/// of a failed run is removed, and so is that of a stopped run unless KeepStoppedFile.
 class TAuFileOut : public TAuStreamedOutput {
  public:
   TAuFileOut() = default;
+  ~TAuFileOut() override;
 
   const std::string& GetFileName() const { return FileName; }
   /// Stores the name (narrow text in the system's code page). It neither checks
   /// whether the output runs nor touches an open stream.
   void SetFileName(const std::string& name);
+  /// The same, by the UTF-16 name files are opened by (FileName then holds its narrow
+  /// form, for texts only).
+  const std::u16string& GetWideFileName() const { return WideFileName; }
+  void SetWideFileName(const std::u16string& name);
 
   /// The share bits used when an existing file is opened (OpenExisting).
   std::uint16_t ShareMode = 0;
+  /// Whether a stopped run (one that ended before the end of its input) puts its file
+  /// in place, holding what was written up to the stop (true, the default), or removes
+  /// it like the file of a failed run (false). Set before Run.
+  bool KeepStoppedFile = true;
 
   virtual void ClearOpenExisting() { OpenExisting = false; }
 
  protected:
+  /// Opens the run's file as Stream: a new file beside FileName under a hidden name,
+  /// or, with OpenExisting and an existing file, that file itself (written in place).
+  /// Raises, naming FileName, when it cannot. Worker thread, in Prepare.
+  void OpenOutputFile();
+  /// Ends the run's file. With `keep`: writes what Stream still holds, closes it and
+  /// moves the file to FileName. Without: closes it and removes it. A failure to write
+  /// or to move is raised naming FileName, after the file has been removed. Does
+  /// nothing when no file is open. Worker thread, in Done.
+  void CloseOutputFile(bool keep);
+
   std::string FileName;
   std::u16string WideFileName;
+  /// The hidden name the run's file is written under; empty when it is written in
+  /// place or no file is open.
+  std::u16string TemporaryFileName;
   /// When true and the file exists, it is opened for reading and writing instead of
   /// created. Nothing in the system sets it.
   bool OpenExisting = false;

@@ -2,8 +2,10 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include "pipeline/au_exception.h"
+#include "platform/text.h"
 #include "platform/threads.h"
 
 namespace vornek {
@@ -24,30 +26,31 @@ class TAuFileStream::WriteBehind {
   }
 
   /// Waits until the thread is idle, then swaps `bytes` for its (written, emptied)
-  /// buffer and starts writing them. Raises the failure of the previous write.
-  void HandOver(std::vector<std::uint8_t>& bytes) {
+  /// buffer and starts writing them. Returns the failure of the previous write, if
+  /// any, instead (nothing is handed over then).
+  std::string HandOver(std::vector<std::uint8_t>& bytes) {
     std::unique_lock guard(lock_);
     written_.wait(guard, [this] { return !busy_; });
-    RaiseFailure();
+    if (!failure_.empty()) return TakeFailure();
     pending_.swap(bytes);
     busy_ = true;
     guard.unlock();
     handed_.notify_one();
+    return {};
   }
 
-  /// Waits until the thread is idle; raises the failure of the last write.
-  void Settle() {
+  /// Waits until the thread is idle; returns the failure of the last write, if any.
+  std::string Settle() {
     std::unique_lock guard(lock_);
     written_.wait(guard, [this] { return !busy_; });
-    RaiseFailure();
+    return TakeFailure();
   }
 
  private:
-  void RaiseFailure() {
-    if (failure_.empty()) return;
+  std::string TakeFailure() {
     std::string failure;
     failure.swap(failure_);
-    throw EAuException(failure);
+    return failure;
   }
 
   void WriteHandedOver() {
@@ -83,6 +86,17 @@ TAuFileStream::TAuFileStream(const std::u16string& file_name, std::uint16_t mode
   std::string error;
   file_ = platform::File::Open(file_name, mode, error);
   if (!file_) throw EAuException(error);
+  // What is opened only to be read is an input: a pipe or a device could keep a read
+  // waiting for ever, and an input is read with seeks. Only a regular file is one.
+  if (platform::OnlyReads(mode) && !file_.IsRegular())
+    throw EAuException(platform::WideToAnsi(file_name) + " is not a regular file.");
+}
+
+TAuFileStream::TAuFileStream(platform::File file, std::string label)
+    : file_(std::move(file)), label_(std::move(label)) {}
+
+void TAuFileStream::Fail(const std::string& error) const {
+  throw EAuException(label_.empty() ? error : label_ + ": " + error);
 }
 
 TAuFileStream::~TAuFileStream() {
@@ -97,12 +111,15 @@ TAuFileStream::~TAuFileStream() {
 void TAuFileStream::HandOver() {
   if (gathered_.empty()) return;
   if (!writer_) writer_ = std::make_unique<WriteBehind>(file_);
-  writer_->HandOver(gathered_);
+  const std::string failure = writer_->HandOver(gathered_);
   gathered_.clear();
+  if (!failure.empty()) Fail(failure);
 }
 
 void TAuFileStream::Settle() {
-  if (writer_) writer_->Settle();
+  if (!writer_) return;
+  const std::string failure = writer_->Settle();
+  if (!failure.empty()) Fail(failure);
 }
 
 void TAuFileStream::Flush() {
@@ -114,7 +131,7 @@ void TAuFileStream::Flush() {
       std::string error;
       const bool written = file_.Write(gathered_.data(), gathered_.size(), error);
       gathered_.clear();
-      if (!written) throw EAuException(error);
+      if (!written) Fail(error);
     }
   }
   Settle();
@@ -124,7 +141,7 @@ std::size_t TAuFileStream::Read(void* buffer, std::size_t count) {
   Flush();
   std::string error;
   const std::size_t got = file_.Read(buffer, count, error);
-  if (!error.empty()) throw EAuException(error);
+  if (!error.empty()) Fail(error);
   position_ += static_cast<std::int64_t>(got);
   return got;
 }
@@ -134,7 +151,7 @@ void TAuFileStream::Write(const void* buffer, std::size_t count) {
   if (count >= kGatherBytes) {
     Settle();
     std::string error;
-    if (!file_.Write(buffer, count, error)) throw EAuException(error);
+    if (!file_.Write(buffer, count, error)) Fail(error);
   } else {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     gathered_.insert(gathered_.end(), bytes, bytes + count);
@@ -148,7 +165,7 @@ std::int64_t TAuFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   Flush();
   std::string error;
   const std::int64_t at = file_.Seek(offset, origin, error);
-  if (at < 0) throw EAuException(error);
+  if (at < 0) Fail(error);
   position_ = at;
   return at;
 }
@@ -157,7 +174,7 @@ std::int64_t TAuFileStream::Size() {
   Flush();
   std::string error;
   const std::int64_t size = file_.Size(error);
-  if (size < 0) throw EAuException(error);
+  if (size < 0) Fail(error);
   return size;
 }
 

@@ -27,8 +27,14 @@ namespace vornek {
 class TAuFileStream : public TStream {
  public:
   /// `mode` is platform::kModeCreate (0xFFFF) or an open mode (see platform/file.h).
-  /// `rights` is accepted for the framework's sake and ignored.
+  /// `rights` is accepted for the framework's sake and ignored. A file opened only for
+  /// reading must be a regular file: a folder, a device, a pipe or a socket is refused
+  /// without waiting on it.
   TAuFileStream(const std::u16string& file_name, std::uint16_t mode, std::uint32_t rights = 0);
+  /// A stream over a file opened already (one made by platform::File::CreateBeside).
+  /// A non-empty `label` names the file in every failure the stream raises
+  /// ("song.flac: No space left on device"); without one the system's text stands alone.
+  TAuFileStream(platform::File file, std::string label);
   ~TAuFileStream() override;
 
   std::size_t Read(void* buffer, std::size_t count) override;
@@ -48,7 +54,11 @@ class TAuFileStream : public TStream {
   /// failure of any of those writes.
   void Settle();
 
+  /// Raises `error` as a failure of this stream, named by label_ when there is one.
+  [[noreturn]] void Fail(const std::string& error) const;
+
   platform::File file_;  ///< used by the writer thread while it writes, else by the caller
+  std::string label_;    ///< names the file in failure texts; empty: no name
   std::int64_t position_ = 0;          ///< where the next read or write happens
   std::vector<std::uint8_t> gathered_;  ///< written, not yet handed over (ends at position_)
   std::unique_ptr<WriteBehind> writer_;  ///< last: its thread uses file_

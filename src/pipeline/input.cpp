@@ -218,6 +218,12 @@ void TAuFileIn::SetFileName(const std::string& name) {
   FileName = name;
 }
 
+void TAuFileIn::SetWideFileName(const std::u16string& name) {
+  CloseFile();
+  WideFileName = name;
+  FileName = platform::WideToAnsi(name);
+}
+
 void TAuFileIn::OpenInternal() {
   if (Busy) throw EAuException("The component is Busy");
   if (!StreamAssigned && WideFileName.empty())

@@ -142,6 +142,10 @@ class TAuFileIn : public TAuStreamedInput {
   /// The file to read, in the system's narrow code page. Setting it closes the file.
   const std::string& GetFileName() const { return FileName; }
   void SetFileName(const std::string& name);
+  /// The same, by the UTF-16 name files are opened by (for a name the narrow code
+  /// page cannot spell; FileName then holds its narrow form, for texts only).
+  const std::u16string& GetWideFileName() const { return WideFileName; }
+  void SetWideFileName(const std::u16string& name);
 
   /// Repositions to frame `sample` of the range (counted from StartSample). On a closed
   /// input it moves the range start instead. Returns whether it worked.

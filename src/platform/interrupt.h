@@ -1,4 +1,5 @@
-// The user's interrupt (Ctrl-C) for command-line programs.
+// The user's interrupt for command-line programs: Ctrl-C, and on POSIX also the
+// requests to end that a session or a service manager sends (SIGTERM, SIGHUP).
 #pragma once
 
 #include <functional>
@@ -6,10 +7,16 @@
 namespace vornek::platform {
 
 /// From now on, an interrupt runs `handler` on a thread of the platform's (not in a
-/// signal context, so it may lock and post), instead of ending the program. Null
-/// restores the default, after waiting for a handler that is running: a program sets
-/// it back to null before it ends, so that no handler runs while it shuts down. The
-/// handler must not call SetInterruptHandler. Meant for the command, not the library.
-void SetInterruptHandler(std::function<void()> handler);
+/// signal context, so it may lock and post), instead of ending the program. The
+/// handler is given the exit status that tells the interrupt (130 for Ctrl-C; on POSIX
+/// 128 plus the signal's number). Null restores the default, after waiting for a
+/// handler that is running: a program sets it back to null before it ends, so that no
+/// handler runs while it shuts down. The handler must not call SetInterruptHandler.
+/// Meant for the command, not the library.
+void SetInterruptHandler(std::function<void(int status)> handler);
+
+/// Writes to a pipe whose reader has gone fail with an error instead of ending the
+/// program (POSIX; nothing to do on Windows). Meant for the command.
+void IgnoreClosedPipes();
 
 }  // namespace vornek::platform

@@ -4,7 +4,15 @@
 
 namespace vornek::platform {
 
-std::string WideToUtf8(const std::u16string& text) {
+namespace {
+
+// A byte that no well-formed UTF-8 sequence holds is carried in UTF-16 as one unpaired
+// low surrogate, U+DC80 to U+DCFF, so that names that are bytes survive the trip.
+constexpr char16_t kEscapedByteBase = 0xDC00;
+
+bool IsEscapedByte(char32_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+
+std::string FromWide(const std::u16string& text, bool escaped_bytes) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -13,6 +21,9 @@ std::string WideToUtf8(const std::u16string& text) {
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (escaped_bytes && IsEscapedByte(c)) {
+      out += static_cast<char>(c - kEscapedByteBase);
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
     }
@@ -35,7 +46,7 @@ std::string WideToUtf8(const std::u16string& text) {
   return out;
 }
 
-std::u16string Utf8ToWide(const std::string& text) {
+std::u16string ToWide(const std::string& text, bool escaped_bytes) {
   std::u16string out;
   out.reserve(text.size());
   std::size_t i = 0;
@@ -58,7 +69,7 @@ std::u16string Utf8ToWide(const std::string& text) {
       c = b & 0x07u;
       len = 4;
     } else {
-      out += u'\uFFFD';
+      out += escaped_bytes ? static_cast<char16_t>(kEscapedByteBase + b) : u'\uFFFD';
       ++i;
       continue;
     }
@@ -71,7 +82,7 @@ std::u16string Utf8ToWide(const std::string& text) {
     }
     static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
     if (!ok || c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += u'\uFFFD';
+      out += escaped_bytes ? static_cast<char16_t>(kEscapedByteBase + b) : u'\uFFFD';
       ++i;
       continue;
     }
@@ -86,5 +97,12 @@ std::u16string Utf8ToWide(const std::string& text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string WideToUtf8(const std::u16string& text) { return FromWide(text, false); }
+std::u16string Utf8ToWide(const std::string& text) { return ToWide(text, false); }
+std::u16string BytesToWide(const std::string& bytes) { return ToWide(bytes, true); }
+std::string WideToBytes(const std::u16string& text) { return FromWide(text, true); }
 
 }  // namespace vornek::platform

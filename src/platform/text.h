@@ -1,5 +1,7 @@
 // Text conversions between the system's narrow ("ANSI") code page, UTF-8 and UTF-16.
-// On POSIX the narrow code page is UTF-8.
+// On POSIX the narrow code page is UTF-8, and a file name is whatever bytes the caller
+// gave: the narrow-to-UTF-16 conversion there keeps every byte (BytesToWide), so that
+// the name that reaches the system is exactly the name that was given.
 #pragma once
 
 #include <string>
@@ -22,5 +24,12 @@ bool IsLeadByte(unsigned char byte);
 std::string WideToUtf8(const std::u16string& text);
 /// UTF-8 to UTF-16 (a malformed sequence becomes U+FFFD). Platform-independent.
 std::u16string Utf8ToWide(const std::string& text);
+
+/// Bytes that are mostly UTF-8 (a POSIX file name) to UTF-16, losing nothing: a byte
+/// that is not part of a well-formed sequence becomes the unpaired surrogate
+/// U+DC00 + byte, which WideToBytes turns back into that byte. Platform-independent.
+std::u16string BytesToWide(const std::string& bytes);
+/// The inverse of BytesToWide: WideToBytes(BytesToWide(b)) == b for all bytes b.
+std::string WideToBytes(const std::u16string& text);
 
 }  // namespace vornek::platform

@@ -27,6 +27,10 @@ inline constexpr std::string_view kSamplesPerBlockTooSmall =
 /// The header asks for more samples than the block has codes for.
 inline constexpr std::string_view kSamplesPerBlockTooLarge =
     "The ADPCM samples per block is more than one block holds.";
+/// IMA ADPCM: fewer samples per block than the block holds would drop the rest of
+/// every block.
+inline constexpr std::string_view kSamplesPerBlockMismatch =
+    "The IMA ADPCM samples per block differs from what one block holds.";
 /// One decoded block must fit the 16384-byte window.
 inline constexpr std::string_view kDecodedBlockTooLarge =
     "The decoded ADPCM block is larger than the 16384-byte decoding window.";

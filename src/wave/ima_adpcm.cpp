@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "wave/adpcm_errors.h"
+#include "wave/bytes.h"
 
 namespace vornek {
 
@@ -81,66 +82,59 @@ class ImaChannel {
   const ImaTransition* row_;  ///< the current step index's row of transitions
 };
 
-std::int16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
-
-std::size_t ClampCount(std::int32_t count, std::size_t limit) {
-  return count <= 0 ? 0 : std::min(static_cast<std::size_t>(count), limit);
+/// The frames a caller asks for, at least the block's header frames.
+std::size_t Wanted(std::int32_t frames, std::size_t header_frames) {
+  return frames <= static_cast<std::int32_t>(header_frames) ? header_frames : static_cast<std::size_t>(frames);
 }
 
 }  // namespace
 
-std::size_t ImaCodeBytes(std::uint16_t block_align, int channels) {
-  const std::size_t header = ImaHeaderBytes(channels);
-  return block_align > header ? block_align - header : 0;
+std::size_t ImaCodeBytes(const AdpcmBlockLayout& layout) {
+  const std::size_t header = ImaHeaderBytes(layout.Channels);
+  return layout.BlockAlign > header ? layout.BlockAlign - header : 0;
 }
 
-std::uint32_t ImaSamplesHeld(std::uint16_t block_align, int channels) {
-  const auto codes = static_cast<std::uint32_t>(ImaCodeBytes(block_align, channels));
-  if (block_align < ImaHeaderBytes(channels)) return 0;
+std::uint32_t ImaSamplesHeld(const AdpcmBlockLayout& layout) {
+  if (layout.BlockAlign < ImaHeaderBytes(layout.Channels)) return 0;
+  const auto codes = static_cast<std::uint32_t>(ImaCodeBytes(layout));
   // Two codes per byte, shared by the channels, plus the header sample.
-  return (channels == 2 ? codes : 2 * codes) + 1;
+  return (layout.Channels == 2 ? codes : 2 * codes) + 1;
 }
 
-std::optional<std::string_view> CheckImaFormat(int channels, std::uint16_t block_align,
-                                               std::uint16_t samples_per_block) {
+std::optional<std::string_view> CheckImaFormat(const AdpcmBlockLayout& layout) {
+  const int channels = layout.Channels;
   if (channels != 1 && channels != 2) return adpcm_errors::kChannels;
-  if (block_align == 0) return adpcm_errors::kBlockAlignZero;
-  if (block_align < ImaHeaderBytes(channels)) return adpcm_errors::kBlockTooSmall;
-  if (channels == 2 && ImaCodeBytes(block_align, channels) % 8 != 0) return adpcm_errors::kStereoGroups;
-  if (samples_per_block < 2) return adpcm_errors::kSamplesPerBlockTooSmall;
-  if (samples_per_block > ImaSamplesHeld(block_align, channels)) return adpcm_errors::kSamplesPerBlockTooLarge;
+  if (layout.BlockAlign == 0) return adpcm_errors::kBlockAlignZero;
+  if (layout.BlockAlign < ImaHeaderBytes(channels)) return adpcm_errors::kBlockTooSmall;
+  if (channels == 2 && ImaCodeBytes(layout) % 8 != 0) return adpcm_errors::kStereoGroups;
+  if (layout.SamplesPerBlock < 2) return adpcm_errors::kSamplesPerBlockTooSmall;
+  if (layout.SamplesPerBlock > ImaSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockTooLarge;
   // Every code of a block is decoded in one pass, so the whole block must fit.
-  const std::uint64_t decoded = std::uint64_t{ImaSamplesHeld(block_align, channels)} * 2u *
-                                static_cast<std::uint32_t>(channels);
+  const std::uint64_t decoded =
+      std::uint64_t{ImaSamplesHeld(layout)} * 2u * static_cast<std::uint32_t>(channels);
   if (decoded > adpcm_errors::kWindowBytes) return adpcm_errors::kDecodedBlockTooLarge;
+  if (layout.SamplesPerBlock != ImaSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockMismatch;
   return std::nullopt;
 }
 
-bool SplitImaBlock(std::span<const std::uint8_t> block, std::uint16_t block_align, int channels,
+bool SplitImaBlock(std::span<const std::uint8_t> block, const AdpcmBlockLayout& layout,
                    ImaBlockState& state, std::span<std::uint8_t> codes) {
   if (block.empty()) return false;
-  block = block.first(std::min<std::size_t>(block.size(), block_align));
+  block = block.first(std::min<std::size_t>(block.size(), layout.BlockAlign));
 
   // Header bytes a short block lacks read as zero, like its missing codes.
   std::array<std::uint8_t, 8> header{};
-  const std::size_t header_size = ImaHeaderBytes(channels);
+  const std::size_t header_size = ImaHeaderBytes(layout.Channels);
   std::copy_n(block.begin(), std::min(block.size(), header_size), header.begin());
   state = ImaBlockState{};
-  state.sample[0] = Le16(&header[0]);
+  state.sample[0] = LeS16(&header[0]);
   state.step_index[0] = header[2];
-  if (channels == 2) {
-    state.sample[1] = Le16(&header[4]);
+  if (layout.Channels == 2) {
+    state.sample[1] = LeS16(&header[4]);
     state.step_index[1] = header[6];
   }
 
-  const std::size_t wanted = std::min(codes.size(), ImaCodeBytes(block_align, channels));
+  const std::size_t wanted = std::min(codes.size(), ImaCodeBytes(layout));
   const std::size_t present = block.size() > header_size ? std::min(block.size() - header_size, wanted) : 0;
   std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(header_size), present, codes.begin());
   std::fill(codes.begin() + static_cast<std::ptrdiff_t>(present),
@@ -149,12 +143,12 @@ bool SplitImaBlock(std::span<const std::uint8_t> block, std::uint16_t block_alig
 }
 
 void DecodeImaMono(const ImaBlockState& state, std::span<const std::uint8_t> codes,
-                   std::span<std::int16_t> out, std::int32_t& count) {
+                   std::span<std::int16_t> out, std::int32_t& frames) {
   if (out.empty()) {
-    count = 0;
+    frames = 0;
     return;
   }
-  const std::size_t samples = std::min(2 * ClampCount(count, codes.size()) + 1, out.size());
+  const std::size_t samples = std::min({Wanted(frames, 1), 2 * codes.size() + 1, out.size()});
   ImaChannel channel(state.sample[0], state.step_index[0]);
   out[0] = state.sample[0];
   // The low nibble of a byte comes first, then the high one.
@@ -164,19 +158,19 @@ void DecodeImaMono(const ImaBlockState& state, std::span<const std::uint8_t> cod
     out[k + 1] = channel.Step(codes[at] >> 4u);
   }
   if (k < samples) out[k] = channel.Step(codes[k / 2] & 15u);
-  count = static_cast<std::int32_t>(samples);
+  frames = static_cast<std::int32_t>(samples);
 }
 
 void DecodeImaStereo(const ImaBlockState& state, std::span<const std::uint8_t> codes,
-                     std::span<std::int16_t> out, std::int32_t& count) {
+                     std::span<std::int16_t> out, std::int32_t& frames) {
   // Codes per channel that `codes` really supplies: 8 per whole group of 8
   // bytes, and of a trailing partial group only what channel 1 also has.
   const std::size_t groups = codes.size() / 8;
   const std::size_t rest = codes.size() % 8;
   const std::size_t supplied = 8 * groups + 2 * (rest > 4 ? rest - 4 : 0);
-  const std::size_t frames = std::min(ClampCount(count, supplied) + 1, out.size() / 2);
-  if (frames == 0) {
-    count = 0;
+  const std::size_t written = std::min({Wanted(frames, 1), supplied + 1, out.size() / 2});
+  if (written == 0) {
+    frames = 0;
     return;
   }
   // Each group of 8 bytes holds 8 codes of channel 0, then 8 of channel 1, low nibble
@@ -188,7 +182,7 @@ void DecodeImaStereo(const ImaBlockState& state, std::span<const std::uint8_t> c
   std::int16_t* to = out.data() + 2;
   std::size_t j = 0;
   // Whole groups: each channel's 8 codes read as one little-endian 32-bit word.
-  for (const std::uint8_t* group = codes.data(); j + 8 < frames; j += 8, group += 8, to += 16) {
+  for (const std::uint8_t* group = codes.data(); j + 8 < written; j += 8, group += 8, to += 16) {
     std::uint32_t l = Le32(group);
     std::uint32_t r = Le32(group + 4);
     for (std::size_t i = 0; i < 8; ++i, l >>= 4, r >>= 4) {
@@ -197,14 +191,14 @@ void DecodeImaStereo(const ImaBlockState& state, std::span<const std::uint8_t> c
     }
   }
   // The frames of a last group the count ends inside.
-  for (; j + 1 < frames; ++j, to += 2) {
+  for (; j + 1 < written; ++j, to += 2) {
     const std::size_t m = j / 2;
     const std::size_t at = (m / 4) * 8 + (m % 4);
     const unsigned shift = (j % 2) * 4;
     to[0] = left.Step((codes[at] >> shift) & 15u);
     to[1] = right.Step((codes[at + 4] >> shift) & 15u);
   }
-  count = static_cast<std::int32_t>(frames);
+  frames = static_cast<std::int32_t>(written);
 }
 
 }  // namespace vornek

@@ -7,13 +7,15 @@
 // byte order, low nibble first; stereo codes in groups of 8 bytes, 4 of channel 0
 // then 4 of channel 1.
 //
-// Samples per block: the "fmt " field must lie between 2 and what a block holds
-// (`ImaSamplesHeld`). The reader seeks by that field (frame n lives in block
-// n / samples-per-block), so each block must deliver exactly that many frames
-// for seeks to land where delivery says they do: when the field is smaller than
-// what the block holds, the codes after it are padding and are not delivered
-// (pass an output of samples-per-block frames). A field larger than the block
-// would promise frames that do not exist and is refused by `CheckImaFormat`.
+// Samples per block: the "fmt " field must be exactly what a block holds
+// (`ImaSamplesHeld`); `CheckImaFormat` refuses any other value. The reader seeks
+// by that field (frame n lives in block n / samples-per-block), and every code of a
+// block is audio: a smaller field would drop the rest of every block, a larger one
+// promise frames that do not exist.
+//
+// The decoders count in frames: `frames` in is the frames of the block wanted, its
+// header frame included (fewer count as that one); out, the frames written, never
+// more than `out` holds nor more than `codes` supplies.
 #pragma once
 
 #include <array>
@@ -22,6 +24,8 @@
 #include <optional>
 #include <span>
 #include <string_view>
+
+#include "wave/adpcm_layout.h"
 
 namespace vornek {
 
@@ -47,34 +51,33 @@ struct ImaBlockState {
 /// Bytes of a block's header: 4 per channel.
 constexpr std::size_t ImaHeaderBytes(int channels) { return channels == 2 ? 8 : 4; }
 
-/// Code bytes in a block of `block_align` bytes (0 when the header does not fit).
-std::size_t ImaCodeBytes(std::uint16_t block_align, int channels);
+/// Code bytes in a block of the layout (0 when the header does not fit).
+std::size_t ImaCodeBytes(const AdpcmBlockLayout& layout);
 
-/// Samples per channel that a block holds: the header sample plus one per code.
-std::uint32_t ImaSamplesHeld(std::uint16_t block_align, int channels);
+/// Frames that a block of the layout holds: the header frame plus one per code of
+/// a channel.
+std::uint32_t ImaSamplesHeld(const AdpcmBlockLayout& layout);
 
 /// Checks the "fmt " values the decoder depends on; returns the refusal text, or
 /// nothing when the file can be decoded. Call when the file is opened.
-std::optional<std::string_view> CheckImaFormat(int channels, std::uint16_t block_align,
-                                               std::uint16_t samples_per_block);
+std::optional<std::string_view> CheckImaFormat(const AdpcmBlockLayout& layout);
 
-/// Splits one block, as read (`block` may be short or empty; bytes past
-/// `block_align` are ignored), into its header and its code bytes. Bytes missing
-/// from a short block count as zero. `codes` receives up to `ImaCodeBytes` bytes.
-/// Returns false when no block came (empty `block`).
-bool SplitImaBlock(std::span<const std::uint8_t> block, std::uint16_t block_align, int channels,
+/// Splits one block, as read (`block` may be short or empty; bytes past the
+/// layout's block align are ignored), into its header and its code bytes. Bytes
+/// missing from a short block count as zero. `codes` receives up to `ImaCodeBytes`
+/// bytes. Returns false when no block came (empty `block`).
+bool SplitImaBlock(std::span<const std::uint8_t> block, const AdpcmBlockLayout& layout,
                    ImaBlockState& state, std::span<std::uint8_t> codes);
 
-/// Decodes a mono block. `count` in: code bytes to decode (`ImaCodeBytes`); out:
-/// samples written (header sample + 2 per byte), never more than `out` holds nor
-/// more than `codes` supplies. A step index above 88 in the header counts as 88.
+/// Decodes a mono block: the header sample, then two samples per code byte, low
+/// nibble first. `frames` as above. A step index above 88 in the header counts as 88.
 void DecodeImaMono(const ImaBlockState& state, std::span<const std::uint8_t> codes,
-                   std::span<std::int16_t> out, std::int32_t& count);
+                   std::span<std::int16_t> out, std::int32_t& frames);
 
-/// Decodes a stereo block into interleaved frames. `count` in: samples per
-/// channel to decode after the header sample (`ImaCodeBytes`); out: frames
-/// written, bounded by `out` and by the whole code groups `codes` supplies.
+/// Decodes a stereo block into interleaved frames. `frames` as above; only whole
+/// code groups of `codes` count, and of a trailing partial group the codes both
+/// channels have.
 void DecodeImaStereo(const ImaBlockState& state, std::span<const std::uint8_t> codes,
-                     std::span<std::int16_t> out, std::int32_t& count);
+                     std::span<std::int16_t> out, std::int32_t& frames);
 
 }  // namespace vornek

@@ -9,16 +9,13 @@
 #endif
 
 #include "wave/adpcm_errors.h"
+#include "wave/bytes.h"
 
 namespace vornek {
 
 namespace {
 
 constexpr std::uint32_t kCoefTableOffset = 22;  // in the "fmt " body
-
-std::int16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
 
 /// A 4-bit code as the signed number it stands for.
 constexpr std::array<std::int32_t, 16> kSignedCode = {0, 1, 2,  3,  4,  5,  6,  7,
@@ -81,8 +78,9 @@ class MsChannel {
   std::int32_t sample2_;
 };
 
-std::size_t ClampCount(std::int32_t count, std::size_t limit) {
-  return count <= 0 ? 0 : std::min(static_cast<std::size_t>(count), limit);
+/// The frames a caller asks for, at least the block's two header frames.
+std::size_t Wanted(std::int32_t frames) {
+  return frames <= 2 ? 2 : static_cast<std::size_t>(frames);
 }
 
 #if defined(__SSE2__)
@@ -151,59 +149,60 @@ void DecodeSideBySide(MsChannel& left, MsChannel& right, std::span<const std::ui
 
 }  // namespace
 
-std::size_t MsCodeBytes(std::uint16_t block_align, int channels) {
-  const std::size_t header = MsHeaderBytes(channels);
-  return block_align > header ? block_align - header : 0;
+std::size_t MsCodeBytes(const AdpcmBlockLayout& layout) {
+  const std::size_t header = MsHeaderBytes(layout.Channels);
+  return layout.BlockAlign > header ? layout.BlockAlign - header : 0;
 }
 
-std::uint32_t MsSamplesHeld(std::uint16_t block_align, int channels) {
-  if (block_align < MsHeaderBytes(channels)) return 0;
-  const auto codes = static_cast<std::uint32_t>(MsCodeBytes(block_align, channels));
-  return (channels == 2 ? codes : 2 * codes) + 2;
+std::uint32_t MsSamplesHeld(const AdpcmBlockLayout& layout) {
+  if (layout.BlockAlign < MsHeaderBytes(layout.Channels)) return 0;
+  const auto codes = static_cast<std::uint32_t>(MsCodeBytes(layout));
+  return (layout.Channels == 2 ? codes : 2 * codes) + 2;
 }
 
-std::optional<std::string_view> CheckMsFormat(int channels, std::uint16_t block_align,
-                                              std::uint16_t samples_per_block,
-                                              std::uint16_t coef_count, std::uint32_t fmt_size) {
+std::optional<std::string_view> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint16_t coef_count,
+                                              std::uint32_t fmt_size) {
+  const int channels = layout.Channels;
   if (channels != 1 && channels != 2) return adpcm_errors::kChannels;
-  if (block_align == 0) return adpcm_errors::kBlockAlignZero;
-  if (block_align < MsHeaderBytes(channels)) return adpcm_errors::kBlockTooSmall;
+  if (layout.BlockAlign == 0) return adpcm_errors::kBlockAlignZero;
+  if (layout.BlockAlign < MsHeaderBytes(channels)) return adpcm_errors::kBlockTooSmall;
   if (coef_count == 0) return adpcm_errors::kNoCoefficients;
   if (coef_count > kMaxMsCoefs) return adpcm_errors::kTooManyCoefficients;
   if (kCoefTableOffset + 4u * coef_count > fmt_size) return adpcm_errors::kCoefficientsOutsideFmt;
-  if (samples_per_block < 2) return adpcm_errors::kSamplesPerBlockTooSmall;
-  if (samples_per_block > MsSamplesHeld(block_align, channels)) return adpcm_errors::kSamplesPerBlockTooLarge;
+  if (layout.SamplesPerBlock < 2) return adpcm_errors::kSamplesPerBlockTooSmall;
+  if (layout.SamplesPerBlock > MsSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockTooLarge;
   // Only samples-per-block frames are decoded, whatever padding the block has.
-  const std::uint64_t decoded = std::uint64_t{samples_per_block} * 2u * static_cast<std::uint32_t>(channels);
+  const std::uint64_t decoded =
+      std::uint64_t{layout.SamplesPerBlock} * 2u * static_cast<std::uint32_t>(channels);
   if (decoded > adpcm_errors::kWindowBytes) return adpcm_errors::kDecodedBlockTooLarge;
   return std::nullopt;
 }
 
-bool SplitMsBlock(std::span<const std::uint8_t> block, std::uint16_t block_align, int channels,
+bool SplitMsBlock(std::span<const std::uint8_t> block, const AdpcmBlockLayout& layout,
                   MsBlockState& state, std::span<std::uint8_t> codes) {
   if (block.empty()) return false;
-  block = block.first(std::min<std::size_t>(block.size(), block_align));
+  block = block.first(std::min<std::size_t>(block.size(), layout.BlockAlign));
 
   // Header bytes a short block lacks read as zero, like its missing codes.
   std::array<std::uint8_t, 14> header{};
-  const std::size_t header_size = MsHeaderBytes(channels);
+  const std::size_t header_size = MsHeaderBytes(layout.Channels);
   std::copy_n(block.begin(), std::min(block.size(), header_size), header.begin());
   state = MsBlockState{};
-  if (channels == 2) {
+  if (layout.Channels == 2) {
     for (std::size_t ch = 0; ch < 2; ++ch) {
       state.predictor[ch] = header[ch];
-      state.delta[ch] = Le16(&header[2 + 2 * ch]);
-      state.sample1[ch] = Le16(&header[6 + 2 * ch]);
-      state.sample2[ch] = Le16(&header[10 + 2 * ch]);
+      state.delta[ch] = LeS16(&header[2 + 2 * ch]);
+      state.sample1[ch] = LeS16(&header[6 + 2 * ch]);
+      state.sample2[ch] = LeS16(&header[10 + 2 * ch]);
     }
   } else {
     state.predictor[0] = header[0];
-    state.delta[0] = Le16(&header[1]);
-    state.sample1[0] = Le16(&header[3]);
-    state.sample2[0] = Le16(&header[5]);
+    state.delta[0] = LeS16(&header[1]);
+    state.sample1[0] = LeS16(&header[3]);
+    state.sample2[0] = LeS16(&header[5]);
   }
 
-  const std::size_t wanted = std::min(codes.size(), MsCodeBytes(block_align, channels));
+  const std::size_t wanted = std::min(codes.size(), MsCodeBytes(layout));
   const std::size_t present = block.size() > header_size ? std::min(block.size() - header_size, wanted) : 0;
   std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(header_size), present, codes.begin());
   std::fill(codes.begin() + static_cast<std::ptrdiff_t>(present),
@@ -213,8 +212,8 @@ bool SplitMsBlock(std::span<const std::uint8_t> block, std::uint16_t block_align
 
 void DecodeMsMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
                   std::span<const std::uint8_t> codes, std::span<std::int16_t> out,
-                  std::int32_t& count) {
-  const std::size_t samples = std::min(ClampCount(count, 2 * codes.size()) + 2, out.size());
+                  std::int32_t& frames) {
+  const std::size_t samples = std::min({Wanted(frames), 2 * codes.size() + 2, out.size()});
   // The older header sample is delivered first.
   if (samples > 0) out[0] = state.sample2[0];
   if (samples > 1) out[1] = state.sample1[0];
@@ -229,42 +228,42 @@ void DecodeMsMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
   }
   if (k < samples) out[k] = channel.Step<false>(codes[(k - 2) / 2] >> 4u);
   channel.Save(state, 0);
-  count = static_cast<std::int32_t>(2 * samples);
+  frames = static_cast<std::int32_t>(samples);
 }
 
 void DecodeMsStereo(MsBlockState& state, std::span<const MsCoefPair> coefs,
                     std::span<const std::uint8_t> codes, std::span<std::int16_t> out,
-                    std::int32_t& count) {
-  const std::size_t frames = std::min(ClampCount(count, codes.size()) + 2, out.size() / 2);
-  if (frames > 0) {
+                    std::int32_t& frames) {
+  const std::size_t written = std::min({Wanted(frames), codes.size() + 2, out.size() / 2});
+  if (written > 0) {
     out[0] = state.sample2[0];
     out[1] = state.sample2[1];
   }
-  if (frames > 1) {
+  if (written > 1) {
     out[2] = state.sample1[0];
     out[3] = state.sample1[1];
   }
   // A byte holds a code of channel 0 (high nibble) and one of channel 1.
   MsChannel left(state, 0, coefs);
   MsChannel right(state, 1, coefs);
-  if (frames > 2) {
+  if (written > 2) {
     out[4] = left.Step<true>(codes[0] >> 4u);
     out[5] = right.Step<true>(codes[0] & 15u);
   }
   std::size_t j = 1;
 #if defined(__SSE2__)
-  if (frames > 3 && left.FitsInt32() && right.FitsInt32()) {
-    DecodeSideBySide(left, right, codes.subspan(1, frames - 3), out.data() + 6);
-    j = frames - 2;
+  if (written > 3 && left.FitsInt32() && right.FitsInt32()) {
+    DecodeSideBySide(left, right, codes.subspan(1, written - 3), out.data() + 6);
+    j = written - 2;
   }
 #endif
-  for (; j + 2 < frames; ++j) {
+  for (; j + 2 < written; ++j) {
     out[2 * j + 4] = left.Step<false>(codes[j] >> 4u);
     out[2 * j + 5] = right.Step<false>(codes[j] & 15u);
   }
   left.Save(state, 0);
   right.Save(state, 1);
-  count = static_cast<std::int32_t>(4 * frames);
+  frames = static_cast<std::int32_t>(written);
 }
 
 }  // namespace vornek

@@ -10,6 +10,10 @@
 // Samples per block (the "fmt " field) counts the two header samples, so a block
 // decodes samples-per-block - 2 codes per channel; it must lie between 2 and what
 // a block holds (`MsSamplesHeld`), and codes after it are padding.
+//
+// The decoders count in frames: `frames` in is the frames of the block wanted, its
+// two header frames included (fewer count as those two); out, the frames written,
+// never more than `out` holds nor more than `codes` supplies.
 #pragma once
 
 #include <array>
@@ -18,6 +22,8 @@
 #include <optional>
 #include <span>
 #include <string_view>
+
+#include "wave/adpcm_layout.h"
 
 namespace vornek {
 
@@ -47,40 +53,39 @@ static_assert(sizeof(MsBlockState) == 14);
 /// Bytes of a block's header: 7 per channel.
 constexpr std::size_t MsHeaderBytes(int channels) { return channels == 2 ? 14 : 7; }
 
-/// Code bytes in a block of `block_align` bytes (0 when the header does not fit).
-std::size_t MsCodeBytes(std::uint16_t block_align, int channels);
+/// Code bytes in a block of the layout (0 when the header does not fit).
+std::size_t MsCodeBytes(const AdpcmBlockLayout& layout);
 
-/// Samples per channel a block can hold: the two header samples plus one per code.
-std::uint32_t MsSamplesHeld(std::uint16_t block_align, int channels);
+/// Frames a block of the layout can hold: the two header frames plus one per code
+/// of a channel.
+std::uint32_t MsSamplesHeld(const AdpcmBlockLayout& layout);
 
 /// Checks the "fmt " values the decoder depends on; returns the refusal text, or
 /// nothing when the file can be decoded. `fmt_size` is the body size of the
 /// "fmt " chunk, whose coefficient table starts at byte 22. Call when the file
 /// is opened.
-std::optional<std::string_view> CheckMsFormat(int channels, std::uint16_t block_align,
-                                              std::uint16_t samples_per_block,
-                                              std::uint16_t coef_count, std::uint32_t fmt_size);
+std::optional<std::string_view> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint16_t coef_count,
+                                              std::uint32_t fmt_size);
 
-/// Splits one block, as read (`block` may be short or empty; bytes past
-/// `block_align` are ignored), into its header and its code bytes. Bytes missing
-/// from a short block count as zero. `codes` receives up to `MsCodeBytes` bytes.
-/// Returns false when no block came (empty `block`).
-bool SplitMsBlock(std::span<const std::uint8_t> block, std::uint16_t block_align, int channels,
+/// Splits one block, as read (`block` may be short or empty; bytes past the
+/// layout's block align are ignored), into its header and its code bytes. Bytes
+/// missing from a short block count as zero. `codes` receives up to `MsCodeBytes`
+/// bytes. Returns false when no block came (empty `block`).
+bool SplitMsBlock(std::span<const std::uint8_t> block, const AdpcmBlockLayout& layout,
                   MsBlockState& state, std::span<std::uint8_t> codes);
 
-/// Decodes a mono block: the two header samples (older first), then `count`
-/// codes. `count` in: samples after the header samples (samples per block - 2);
-/// an odd count decodes the high nibble of its last byte too. Out: bytes
-/// written, bounded by `out` and by the codes `codes` supplies. A predictor
-/// index at or past `coefs.size()` uses the last pair.
+/// Decodes a mono block: the two header samples (older first), then one sample per
+/// code, high nibble first; an odd count decodes the high nibble of its last byte
+/// too. `frames` as above. A predictor index at or past `coefs.size()` uses the
+/// last pair.
 void DecodeMsMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
                   std::span<const std::uint8_t> codes, std::span<std::int16_t> out,
-                  std::int32_t& count);
+                  std::int32_t& frames);
 
 /// Decodes a stereo block into interleaved frames, as `DecodeMsMono` does per
-/// channel: `count` in: frames after the two header frames; out: bytes written.
+/// channel. `frames` as above.
 void DecodeMsStereo(MsBlockState& state, std::span<const MsCoefPair> coefs,
                     std::span<const std::uint8_t> codes, std::span<std::int16_t> out,
-                    std::int32_t& count);
+                    std::int32_t& frames);
 
 }  // namespace vornek

@@ -9,6 +9,8 @@
 
 #include "pipeline/au_exception.h"
 #include "platform/acm.h"
+#include "wave/bytes.h"
+#include "wave/chunk_walker.h"
 
 namespace vornek {
 
@@ -16,85 +18,11 @@ namespace {
 
 using platform::AcmResult;
 
-constexpr std::int64_t kRiffHeaderBytes = 12;
-constexpr std::int64_t kChunkHeaderBytes = 8;
+constexpr std::size_t kRiffHeaderBytes = 12;
 constexpr std::uint32_t kMinFmtBytes = 16;
 constexpr std::int64_t kImageHeaderBytes = 44;
 
-std::uint16_t LE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-
-std::uint32_t LE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void PutLE16(std::uint8_t* p, std::uint16_t value) {
-  p[0] = static_cast<std::uint8_t>(value);
-  p[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void PutLE32(std::uint8_t* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 bool IdIs(const std::uint8_t* id, const char* text) { return std::memcmp(id, text, 4) == 0; }
-
-/// Reads until `count` bytes are in or the stream ends; returns how many were read.
-std::size_t ReadFully(TStream& stream, std::uint8_t* buffer, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const std::size_t n = stream.Read(buffer + done, count - done);
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
-}
-
-struct ChunkHeader {
-  std::uint8_t id[4];
-  std::uint32_t size;
-};
-
-bool ReadChunkHeader(TStream& stream, std::int64_t position, ChunkHeader& header) {
-  std::uint8_t raw[kChunkHeaderBytes];
-  stream.SetPosition(position);
-  if (ReadFully(stream, raw, sizeof raw) != sizeof raw) return false;
-  std::memcpy(header.id, raw, 4);
-  header.size = LE32(raw + 4);
-  return true;
-}
-
-bool IsAlnum(std::uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-/// Whether a chunk header at `position` looks like one a writer made: an id of
-/// letters and digits, space-padded at the end ("fmt ", "LIST", "id3 "), and a size
-/// that fits the file. A "data" chunk may run past the end (a truncated file).
-bool PlausibleChunkAt(TStream& stream, std::int64_t position, std::int64_t file_size) {
-  ChunkHeader header;
-  if (position + kChunkHeaderBytes > file_size || !ReadChunkHeader(stream, position, header)) return false;
-  if (!IsAlnum(header.id[0])) return false;
-  bool spaces = false;
-  for (int i = 1; i < 4; ++i) {
-    if (header.id[i] == ' ') {
-      spaces = true;
-    } else if (spaces || !IsAlnum(header.id[i])) {
-      return false;
-    }
-  }
-  if (IdIs(header.id, "data")) return true;
-  return position + kChunkHeaderBytes + static_cast<std::int64_t>(header.size) <= file_size;
-}
-
-/// Where the chunk after an odd-sized body ending at `body_end` starts. RIFF pads
-/// such a body to an even length, but some writers leave the pad byte out; their
-/// next chunk then starts right at `body_end`, which is taken only when the padded
-/// position holds no plausible chunk and the unpadded one does.
-std::int64_t NextAfterOddBody(TStream& stream, std::int64_t body_end, std::int64_t file_size) {
-  const std::int64_t padded = body_end + 1;
-  if (PlausibleChunkAt(stream, padded, file_size)) return padded;
-  if (PlausibleChunkAt(stream, body_end, file_size)) return body_end;
-  return padded;
-}
 
 /// Closes a conversion stream on every path out of ConvertToPcm.
 class StreamCloser {
@@ -158,53 +86,66 @@ TWaveConverter::TWaveConverter() {
 void TWaveConverter::LoadFromWave(TStream& source) {
   SetSize(0);
   SetPosition(0);
+  std::uint8_t head[kRiffHeaderBytes];
+  source.SetPosition(0);
+  const std::size_t got = ReadStreamFully(source, head, sizeof head);
+  if (got < 4 || !IdIs(head, "RIFF"))
+    throw EAuException("The file does not start with an upper-case \"RIFF\" header; its MPEG Layer 3 data cannot be converted.");
+  if (got < sizeof head || !IdIs(head + 8, "WAVE"))
+    throw EAuException("The file is not an upper-case \"WAVE\" file; its MPEG Layer 3 data cannot be converted.");
+
+  // Only the first "fmt " counts, as for the header reader that chose this path; the
+  // last "data" with content wins.
+  TCompressedParts parts;
+  bool have_format = false;
+  TChunkWalker walker(source);
+  while (const std::optional<TChunk> chunk = walker.Current()) {
+    if (chunk->Is("fmt ") && !have_format) {
+      parts.FormatAt = chunk->Body;
+      parts.FormatSize = chunk->Size;
+      have_format = true;
+    } else if (chunk->Is("data")) {
+      const TPayload payload = walker.Payload(*chunk);
+      if (payload.End > payload.Begin) {
+        parts.DataBegin = payload.Begin;
+        parts.DataEnd = payload.End;
+      }
+    }
+    walker.Advance(*chunk, "data");
+  }
+  if (!have_format) throw EAuException("The MPEG Layer 3 file has no \"fmt \" chunk.");
+  Load(source, parts);
+}
+
+void TWaveConverter::Load(TStream& source, const TCompressedParts& parts) {
+  SetSize(0);
+  SetPosition(0);
   try {
     const std::int64_t file_size = source.Size();
-    std::uint8_t head[kRiffHeaderBytes];
-    source.SetPosition(0);
-    const std::size_t got = ReadFully(source, head, sizeof head);
-    if (got < 4 || !IdIs(head, "RIFF"))
-      throw EAuException("The file does not start with an upper-case \"RIFF\" header; its MPEG Layer 3 data cannot be converted.");
-    if (got < sizeof head || !IdIs(head + 8, "WAVE"))
-      throw EAuException("The file is not an upper-case \"WAVE\" file; its MPEG Layer 3 data cannot be converted.");
-
+    if (parts.FormatSize > kFormatBufferSize)
+      throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is " + std::to_string(parts.FormatSize) +
+                         " bytes long; at most " + std::to_string(kFormatBufferSize) + " bytes are supported.");
+    const auto stated = static_cast<std::size_t>(parts.FormatSize);
     FormatBuffer format{};
-    bool have_format = false;
-    bool have_data = false;
-    std::int64_t position = kRiffHeaderBytes;
-    ChunkHeader chunk;
-    while (position + kChunkHeaderBytes <= file_size && ReadChunkHeader(source, position, chunk)) {
-      const std::int64_t body = position + kChunkHeaderBytes;
-      const std::int64_t stated = chunk.size;
-      const std::int64_t available = std::min(stated, file_size - body);
-      if (IdIs(chunk.id, "fmt ") && !have_format) {
-        // Only the first "fmt " counts, as for the header reader that chose this path.
-        if (stated > kFormatBufferSize)
-          throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is " + std::to_string(stated) +
-                             " bytes long; at most " + std::to_string(kFormatBufferSize) + " bytes are supported.");
-        if (stated < kMinFmtBytes || available < stated)
-          throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is too short.");
-        if (ReadFully(source, format.data(), static_cast<std::size_t>(stated)) != static_cast<std::size_t>(stated))
-          throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is too short.");
-        // The codec reads as many extension bytes as the structure claims; never
-        // let it claim more than the chunk supplied.
-        if (stated >= 18) {
-          const auto extension = static_cast<std::uint16_t>(stated - 18);
-          if (LE16(format.data() + 16) > extension) PutLE16(format.data() + 16, extension);
-        }
-        have_format = true;
-      } else if (IdIs(chunk.id, "data") && available > 0) {
-        // The last non-empty "data" chunk wins; a truncated one holds what is there.
-        SetSize(available);
-        const std::size_t read = ReadFully(source, Memory(), static_cast<std::size_t>(available));
-        SetSize(static_cast<std::int64_t>(read));
-        have_data = read > 0;
-      }
-      position = body + stated;
-      if (stated % 2 == 1) position = NextAfterOddBody(source, position, file_size);
+    source.SetPosition(parts.FormatAt);
+    if (stated < kMinFmtBytes || parts.FormatAt > file_size - static_cast<std::int64_t>(stated) ||
+        ReadStreamFully(source, format.data(), stated) != stated)
+      throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is too short.");
+    // The codec reads as many extension bytes as the structure claims; never let it
+    // claim more than the chunk supplied.
+    if (stated >= 18) {
+      const auto extension = static_cast<std::uint16_t>(stated - 18);
+      if (Le16(format.data() + 16) > extension) PutLe16(format.data() + 16, extension);
     }
-    if (!have_format) throw EAuException("The MPEG Layer 3 file has no \"fmt \" chunk.");
-    if (!have_data) throw EAuException("The MPEG Layer 3 file has no \"data\" chunk with content.");
+
+    const std::int64_t available = std::min(parts.DataEnd, file_size) - parts.DataBegin;
+    if (available > 0) {
+      // A truncated payload holds what is there.
+      SetSize(available);
+      source.SetPosition(parts.DataBegin);
+      SetSize(static_cast<std::int64_t>(ReadStreamFully(source, Memory(), static_cast<std::size_t>(available))));
+    }
+    if (Size() == 0) throw EAuException("The MPEG Layer 3 file has no \"data\" chunk with content.");
     source_format_ = format;
     SetPosition(0);
   } catch (...) {
@@ -259,7 +200,7 @@ std::int32_t TWaveConverter::ConvertToPcm() {
 
   // The held PCM is what the codec produced, in whole sample frames; the
   // estimate's unused remainder is not audio.
-  const std::uint16_t block_align = LE16(target_format_.data() + 12);
+  const std::uint16_t block_align = Le16(target_format_.data() + 12);
   if (block_align > 0) produced -= produced % block_align;
   source_format_ = target_format_;
   SetSize(0);
@@ -280,12 +221,12 @@ std::int32_t TWaveConverter::SaveAsWave(TStream& destination) {
     } else {
       std::uint8_t header[kImageHeaderBytes];
       std::memcpy(header, "RIFF", 4);
-      PutLE32(header + 4, static_cast<std::uint32_t>(length + pad + kImageHeaderBytes - 8));
+      PutLe32(header + 4, static_cast<std::uint32_t>(length + pad + kImageHeaderBytes - 8));
       std::memcpy(header + 8, "WAVEfmt ", 8);
-      PutLE32(header + 16, 16);
+      PutLe32(header + 16, 16);
       std::memcpy(header + 20, source_format_.data(), 16);
       std::memcpy(header + 36, "data", 4);
-      PutLE32(header + 40, static_cast<std::uint32_t>(length));
+      PutLe32(header + 40, static_cast<std::uint32_t>(length));
       destination.Write(header, sizeof header);
       destination.Write(Memory(), static_cast<std::size_t>(length));
       if (pad != 0) {
@@ -300,15 +241,14 @@ std::int32_t TWaveConverter::SaveAsWave(TStream& destination) {
   return result;
 }
 
-std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source) {
-  using namespace platform;
-  TWaveConverter converter;
-  source.SetPosition(0);
-  converter.LoadFromWave(source);
+namespace {
 
+/// The rest of the conversion once `converter` holds the compressed data.
+std::unique_ptr<TMemoryStream> ConvertLoaded(TWaveConverter& converter) {
+  using namespace platform;
   auto* source_format = reinterpret_cast<WaveFormatEx*>(converter.SourceFormat().data());
   auto* target_format = reinterpret_cast<WaveFormatEx*>(converter.TargetFormat().data());
-  PutLE16(converter.TargetFormat().data(), kWaveFormatPcm);
+  PutLe16(converter.TargetFormat().data(), kWaveFormatPcm);
   const AcmResult suggested = acmFormatSuggest(nullptr, source_format, target_format,
                                                TWaveConverter::kFormatBufferSize, kAcmFormatSuggestWFormatTag);
   if (suggested != kMmSysErrNoError)
@@ -327,6 +267,20 @@ std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source) {
                        std::to_string(converter.Size()) + " bytes of PCM).");
   image->SetPosition(0);
   return image;
+}
+
+}  // namespace
+
+std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source) {
+  TWaveConverter converter;
+  converter.LoadFromWave(source);
+  return ConvertLoaded(converter);
+}
+
+std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source, const TCompressedParts& parts) {
+  TWaveConverter converter;
+  converter.Load(source, parts);
+  return ConvertLoaded(converter);
 }
 
 }  // namespace vornek

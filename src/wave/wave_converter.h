@@ -10,6 +10,15 @@
 
 namespace vornek {
 
+/// Where a compressed WAV file keeps its format and its audio, as a walk of its chunks
+/// found them.
+struct TCompressedParts {
+  std::int64_t FormatAt = 0;     ///< stream offset of the "fmt " body
+  std::uint64_t FormatSize = 0;  ///< its stated size
+  std::int64_t DataBegin = 0;    ///< the payload of "data", [DataBegin, DataEnd)
+  std::int64_t DataEnd = 0;
+};
+
 /// A memory stream that holds the compressed data of a WAV file and its format,
 /// converts them to PCM in one call and writes a PCM RIFF/WAVE image of the result.
 /// The stream's content is the held data (compressed, then PCM).
@@ -32,10 +41,15 @@ class TWaveConverter : public TMemoryStream {
 
   /// Reads a RIFF/WAVE file from the start of `source`: the first "fmt " body becomes
   /// SourceFormat, the body of the last non-empty "data" chunk the held data. The
-  /// chunks are walked by their sizes, so bytes inside another chunk's body are never
-  /// taken for a chunk. Throws EAuException (nothing held) when the file does not start
-  /// with "RIFF"/"WAVE" (upper case), has no usable "fmt " or no non-empty "data".
+  /// chunks are walked by their sizes (wave/chunk_walker.h), so bytes inside another
+  /// chunk's body are never taken for a chunk. Throws EAuException (nothing held) when
+  /// the file does not start with "RIFF"/"WAVE" (upper case), has no usable "fmt " or
+  /// no non-empty "data".
   void LoadFromWave(TStream& source);
+  /// Takes the "fmt " body and the payload at `parts` of `source` as LoadFromWave
+  /// takes those it finds. Throws EAuException (nothing held) when the "fmt " body does
+  /// not fit the format buffers or the payload is empty.
+  void Load(TStream& source, const TCompressedParts& parts);
 
   /// Converts the held data from SourceFormat to TargetFormat. Returns 0 on success
   /// (the held data is then exactly the PCM produced and SourceFormat its format),
@@ -60,5 +74,7 @@ inline constexpr std::int32_t kWaveFileNotSaved = 286;
 /// 16-bit PCM RIFF/WAVE image in a new memory stream, positioned at 0; the caller owns
 /// it. Throws EAuException with a text that tells what failed.
 std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source);
+/// The same for a file whose chunks were already found (the reader's header walk).
+std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source, const TCompressedParts& parts);
 
 }  // namespace vornek

@@ -32,6 +32,7 @@ enum class TWaveError {
   weFactTooShort,           ///< "fact" body shorter than 4 bytes
   weChunkPastEnd,           ///< a chunk before "data" runs past the end of the file
   weImaBits,                ///< IMA ADPCM with bits per sample other than 4
+  weBlockAlign,             ///< a PCM block align that fits no slot of whole bytes per sample
   weNotOpened,              ///< a read of an input that is not open (last value)
 };
 
@@ -61,6 +62,9 @@ inline constexpr TWaveErrorText kWaveErrorTexts[] = {
      "The WAV file is damaged: its \"{}\" chunk runs past the end of the file."},
     {TWaveError::weImaBits,
      "Unsupported IMA ADPCM format: {} bits per sample (only 4 can be decoded)."},
+    {TWaveError::weBlockAlign,
+     "The WAV format chunk is damaged: its block align of {} bytes does not fit its channels "
+     "and sample width."},
     {TWaveError::weNotOpened, "The Stream is not opened"},
 };
 

@@ -10,6 +10,8 @@
 #include "pipeline/au_exception.h"
 #include "pipeline/file_stream.h"
 #include "platform/file.h"
+#include "wave/bytes.h"
+#include "wave/chunk_walker.h"
 #include "wave/fast_copy.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
@@ -35,15 +37,6 @@ constexpr std::uint8_t kSubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 
 /// Bytes of a "fmt " body the reader looks at: the MS ADPCM table of 32 pairs ends at
 /// 150. The rest of a longer body is skipped.
 constexpr std::uint32_t kFormatReadBytes = 256;
-
-std::uint16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
@@ -118,12 +111,7 @@ TWaveIn::~TWaveIn() {
 }
 
 bool TWaveIn::SameChunkId(const std::uint8_t* read, const char* expected) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    const auto want = static_cast<std::uint8_t>(expected[i]);
-    const auto difference = static_cast<std::uint8_t>(read[i] - want);
-    if (difference != 0 && difference != 0x20 && difference != 0xE0) return false;
-  }
-  return true;
+  return vornek::SameChunkId(read, expected);
 }
 
 bool TWaveIn::SameGuid(const std::uint8_t* a, const std::uint8_t* b) {
@@ -141,59 +129,45 @@ void TWaveIn::ReadHeader() {
   WaveKind = TWaveKind::wkUnsupported;
   DataOffset = 0;
   DataEnd = 0;
+  MissingBytes = 0;
+  FramesMissing = 0;
+  PayloadEnded = false;
+  CompressedParts = {};
 
-  const std::int64_t stream_size = Stream->Size();
-  Stream->SetPosition(0);
-
-  // "RIFF", its size (ignored), then "WAVE": found by sliding one byte at a time over
-  // the first 8192 bytes, so that junk a tool put before the header is skipped.
-  std::array<std::uint8_t, kHeaderSearchLimit> head;
-  const std::uint32_t have = ReadFull(head.data(), kHeaderSearchLimit);
-  const std::uint32_t last_end = std::min(have, kHeaderSearchLimit - 1);  // ids end before 8192
-  std::uint32_t end = 4;  // the bytes under test are head[end - 4, end)
-  while (end <= last_end && !SameChunkId(&head[end - 4], "RIFF")) ++end;
-  end += 4;  // the RIFF size
-  while (end <= last_end && !SameChunkId(&head[end - 4], "WAVE")) ++end;
-  if (end > last_end) RaiseWaveError(TWaveError::weNotWave);
-
-  // The chunks, walked by their sizes to the end of the stream.
+  TChunkWalker walker(*Stream);
   TScanState state = TScanState::ssExpectFmt;
-  std::int64_t chunk = end;
-  std::uint8_t header[8];
-  while (chunk + 8 <= stream_size) {
-    Stream->SetPosition(chunk);
-    if (ReadFull(header, 8) < 8) break;
-    const std::uint32_t size = Le32(header + 4);
-    const std::int64_t body = chunk + 8;
-    const bool fits = body + size <= stream_size;
-
-    if (state == TScanState::ssExpectFmt && SameChunkId(header, "fmt ")) {
+  while (const std::optional<TChunk> chunk = walker.Current()) {
+    const bool fits = walker.Fits(chunk->Body, chunk->Size);
+    if (state == TScanState::ssExpectFmt && chunk->Is("fmt ")) {
       if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fmt ");
-      ParseFormat(size);
+      ParseFormat(walker, *chunk);
       state = NeedsFact(WaveKind) ? TScanState::ssExpectFact : TScanState::ssExpectData;
-    } else if (state == TScanState::ssExpectFact && SameChunkId(header, "fact")) {
+    } else if (state == TScanState::ssExpectFact && chunk->Is("fact")) {
       if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fact");
       std::uint8_t fact[4];
-      if (size < 4 || ReadFull(fact, 4) < 4) RaiseWaveError(TWaveError::weFactTooShort);
+      if (walker.ReadBody(*chunk, fact, 4) < 4) RaiseWaveError(TWaveError::weFactTooShort);
       (WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples) = Le32(fact);
       state = TScanState::ssExpectData;
-    } else if (state == TScanState::ssExpectData && SameChunkId(header, "data")) {
-      // A stated size running past the end (a truncated file, or a writer that
-      // never came back to fill it in) delivers what is there.
-      DataOffset = body;
-      DataEnd = size == 0 ? stream_size : std::min<std::int64_t>(body + size, stream_size);
-      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && size != 0) Size = DataEnd - DataOffset;
+    } else if (state == TScanState::ssExpectData && chunk->Is("data")) {
+      // A stated size running past the end (a file cut short, or a writer that never
+      // came back to fill it in) delivers what is there.
+      const TPayload payload = walker.Payload(*chunk);
+      DataOffset = payload.Begin;
+      DataEnd = payload.End;
+      MissingBytes = payload.Missing;
+      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind)) && chunk->Size != 0) Size = DataEnd - DataOffset;
+      CompressedParts.DataBegin = DataOffset;
+      CompressedParts.DataEnd = DataEnd;
       Stream->SetPosition(DataOffset);
       return;
     } else {
-      if (state == TScanState::ssExpectFact && SameChunkId(header, "data"))
-        RaiseWaveError(TWaveError::weNoFact);
-      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, IdText(header));
+      if (state == TScanState::ssExpectFact && chunk->Is("data")) RaiseWaveError(TWaveError::weNoFact);
+      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, IdText(chunk->Id.data()));
     }
     const char* awaited = state == TScanState::ssExpectFmt    ? "fmt "
                           : state == TScanState::ssExpectFact ? "fact"
                                                               : "data";
-    chunk = NextChunk(chunk, size, awaited, stream_size);
+    walker.Advance(*chunk, awaited);
   }
 
   switch (state) {
@@ -203,126 +177,129 @@ void TWaveIn::ReadHeader() {
   }
 }
 
-void TWaveIn::ParseFormat(std::uint32_t body_size) {
+/// The fields of a "fmt " body every kind has, and the bytes of it that were read.
+struct TWaveIn::TFormatBody {
+  std::span<const std::uint8_t> Bytes;  ///< the first kFormatReadBytes (zeros past the body)
+  std::uint32_t Size;                   ///< the body size the chunk states (at most 2^32 - 1)
+  std::uint16_t Tag;
+  std::uint16_t Channels;
+  std::uint16_t BlockAlign;
+  std::uint16_t Bits;
+};
+
+void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
   std::array<std::uint8_t, kFormatReadBytes> b{};
-  ReadFull(b.data(), std::min(body_size, kFormatReadBytes));
+  walker.ReadBody(chunk, b.data(), b.size());
+  // Sizes beyond what any kind reads count as that much: only the kinds' minimum
+  // lengths and the MS ADPCM table's end are compared with it.
+  const auto body_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.Size, 0xFFFFFFFF));
   if (body_size < 16) RaiseWaveError(TWaveError::weFormatTooShort);
+  const TFormatBody fmt{b, body_size, Le16(&b[0]), Le16(&b[2]), Le16(&b[12]), Le16(&b[14])};
 
-  const std::uint16_t tag = Le16(&b[0]);
-  TWaveKind kind = TWaveKind::wkUnsupported;
-  switch (tag) {
-    case 0x0001: kind = TWaveKind::wkPcm; break;
-    case 0x0002: kind = TWaveKind::wkMsAdpcm; break;
-    case 0x0003: kind = TWaveKind::wkFloat; break;
-    case 0x0011: kind = TWaveKind::wkImaAdpcm; break;
-    case 0x0055: kind = TWaveKind::wkCompressed; break;
-    case 0xFFFE: kind = TWaveKind::wkExtensiblePcm; break;
-    default: RaiseWaveError(TWaveError::weFormatTag, HexTag(tag));
+  switch (fmt.Tag) {
+    case 0x0001:
+    case 0x0002:
+    case 0x0003:
+    case 0x0011:
+    case 0x0055:
+    case 0xFFFE:
+      break;
+    default: RaiseWaveError(TWaveError::weFormatTag, HexTag(fmt.Tag));
   }
-
-  const std::uint16_t channels = Le16(&b[2]);
+  Channels = fmt.Channels;
+  BitsPerSample = fmt.Bits;
+  if (fmt.Channels == 0) RaiseWaveError(TWaveError::weNoChannels);
   const std::uint32_t rate = Le32(&b[4]);
-  const std::uint16_t block_align = Le16(&b[12]);
-  const std::uint16_t bits = Le16(&b[14]);
-  Channels = channels;
-  BitsPerSample = bits;
-  if (channels == 0) RaiseWaveError(TWaveError::weNoChannels);
   if (rate == 0 || rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
     RaiseWaveError(TWaveError::weSampleRate, std::to_string(rate));
   SampleRate = static_cast<std::int32_t>(rate);
 
-  switch (kind) {
-    case TWaveKind::wkPcm:
-      RequirePcmWidth(bits);
-      RequireFrameFits(channels, bits / 8u);
-      BlockAlign = block_align;
-      break;
-    case TWaveKind::wkFloat:
-      RequireFloatWidth(bits);
-      RequireFrameFits(channels, 8);
-      BlockAlign = block_align;
-      break;
-    case TWaveKind::wkExtensiblePcm: {
-      // The sub-format GUID sits at byte 24 of the (at least 40-byte) extensible
-      // body; the valid-bits and channel-mask fields are not needed: the container
-      // width is what the data holds.
-      if (body_size < 40) RaiseWaveError(TWaveError::weFormatTooShort);
-      const std::uint8_t* sub_format = &b[24];
-      if (SameGuid(sub_format, kSubFormatIeeeFloat)) {
-        kind = TWaveKind::wkExtensibleFloat;
-        RequireFloatWidth(bits);
-        RequireFrameFits(channels, 8);
-      } else if (SameGuid(sub_format, kSubFormatPcm)) {
-        RequirePcmWidth(bits);
-        RequireFrameFits(channels, bits / 8u);
-      } else {
-        RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
-      }
-      BlockAlign = block_align;
-      break;
-    }
-    case TWaveKind::wkImaAdpcm:
-      if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
-      if (bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(bits));
-      ImaBlockAlign = block_align;
-      ImaSamplesPerBlock = Le16(&b[18]);
-      if (const auto refusal = CheckImaFormat(channels, ImaBlockAlign, ImaSamplesPerBlock))
-        throw EAuException(std::string(*refusal));
-      break;
-    case TWaveKind::wkMsAdpcm:
-      if (body_size < 22) RaiseWaveError(TWaveError::weFormatTooShort);
-      BlockAlign = block_align;
-      SamplesPerBlock = Le16(&b[18]);
-      CoefCount = Le16(&b[20]);
-      // Also refuses more than 32 pairs and a table running out of the body.
-      if (const auto refusal =
-              CheckMsFormat(channels, BlockAlign, SamplesPerBlock, CoefCount, body_size))
-        throw EAuException(std::string(*refusal));
-      for (std::size_t i = 0; i < CoefCount; ++i) {
-        Coefs[i].Coef1 = static_cast<std::int16_t>(Le16(&b[22 + 4 * i]));
-        Coefs[i].Coef2 = static_cast<std::int16_t>(Le16(&b[24 + 4 * i]));
-      }
-      break;
-    case TWaveKind::wkCompressed:
-      if (body_size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
-      BlockAlign = block_align;
-      SamplesPerBlock = Le16(&b[18]);
-      break;
-    case TWaveKind::wkExtensibleFloat:
-    case TWaveKind::wkUnsupported:
-      break;
+  switch (fmt.Tag) {
+    case 0x0001: ParsePcm(fmt, TWaveKind::wkPcm); break;
+    case 0x0002: ParseMsAdpcm(fmt); break;
+    case 0x0003: ParseFloat(fmt, TWaveKind::wkFloat); break;
+    case 0x0011: ParseImaAdpcm(fmt); break;
+    case 0x0055: ParseMpegLayer3(fmt, chunk); break;
+    default: ParseExtensible(fmt); break;
   }
+}
+
+void TWaveIn::ParsePcm(const TFormatBody& fmt, TWaveKind kind) {
+  RequirePcmWidth(fmt.Bits);
+  // The block align is the channels times a slot of whole bytes. A slot wider than
+  // the sample (24-bit samples in 4-byte slots) is read whole, as the extensible
+  // format's container is: its samples are as wide as the slot. An 8-bit sample is
+  // unsigned and wider ones signed, so 8 bits only come one to a byte. A block align
+  // of 0 states nothing and the samples are taken as packed.
+  std::uint32_t slot = fmt.Bits / 8u;
+  RequireFrameFits(fmt.Channels, slot);
+  if (fmt.BlockAlign != 0 && fmt.BlockAlign != fmt.Channels * slot) {
+    const std::uint32_t wide_slot = fmt.BlockAlign / fmt.Channels;
+    if (fmt.BlockAlign % fmt.Channels != 0 || wide_slot < slot || wide_slot > 4 || slot == 1)
+      RaiseWaveError(TWaveError::weBlockAlign, std::to_string(fmt.BlockAlign));
+    slot = wide_slot;
+    BitsPerSample = static_cast<std::int32_t>(8 * slot);
+  }
+  RequireFrameFits(fmt.Channels, slot);
+  BlockAlign = fmt.BlockAlign;
   WaveKind = kind;
 }
 
-std::int64_t TWaveIn::NextChunk(std::int64_t chunk, std::uint32_t size, const char* awaited,
-                               std::int64_t stream_size) {
-  // RIFF pads an odd-sized body to an even length. Some writers leave the pad byte
-  // out; their next chunk starts right after the body, which shows because the byte
-  // after the body begins a sensible chunk and the padded position does not. When
-  // both look sensible, the one holding the id the walk awaits wins, else the padded.
-  const std::int64_t unpadded = chunk + 8 + size;
-  if ((size & 1u) == 0) return unpadded;
-  const std::int64_t padded = unpadded + 1;
-  const TChunkLook at_unpadded = LookAtChunk(unpadded, awaited, stream_size);
-  if (at_unpadded == TChunkLook::clNone) return padded;
-  const TChunkLook at_padded = LookAtChunk(padded, awaited, stream_size);
-  if (at_padded == TChunkLook::clNone) return unpadded;
-  if (at_unpadded == TChunkLook::clAwaited && at_padded != TChunkLook::clAwaited) return unpadded;
-  return padded;
+void TWaveIn::ParseFloat(const TFormatBody& fmt, TWaveKind kind) {
+  RequireFloatWidth(fmt.Bits);
+  RequireFrameFits(fmt.Channels, 8);
+  BlockAlign = fmt.BlockAlign;
+  WaveKind = kind;
 }
 
-TWaveIn::TChunkLook TWaveIn::LookAtChunk(std::int64_t at, const char* awaited,
-                                         std::int64_t stream_size) {
-  if (at + 8 > stream_size) return TChunkLook::clNone;
-  std::uint8_t header[8];
-  Stream->SetPosition(at);
-  if (ReadFull(header, 8) < 8) return TChunkLook::clNone;
-  if (!std::all_of(header, header + 4, Printable)) return TChunkLook::clNone;
-  // A "data" chunk may run past the end (a truncated file); no other chunk may.
-  const bool is_data = SameChunkId(header, "data");
-  if (at + 8 + Le32(header + 4) > stream_size && !is_data) return TChunkLook::clNone;
-  return SameChunkId(header, awaited) ? TChunkLook::clAwaited : TChunkLook::clPlausible;
+void TWaveIn::ParseExtensible(const TFormatBody& fmt) {
+  // The sub-format GUID sits at byte 24 of the (at least 40-byte) extensible body; the
+  // valid-bits and channel-mask fields are not needed: the container width is what
+  // the data holds.
+  if (fmt.Size < 40) RaiseWaveError(TWaveError::weFormatTooShort);
+  const std::uint8_t* sub_format = &fmt.Bytes[24];
+  if (SameGuid(sub_format, kSubFormatIeeeFloat)) {
+    ParseFloat(fmt, TWaveKind::wkExtensibleFloat);
+  } else if (SameGuid(sub_format, kSubFormatPcm)) {
+    ParsePcm(fmt, TWaveKind::wkExtensiblePcm);
+  } else {
+    RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
+  }
+}
+
+void TWaveIn::ParseImaAdpcm(const TFormatBody& fmt) {
+  if (fmt.Size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+  if (fmt.Bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(fmt.Bits));
+  ImaBlockAlign = fmt.BlockAlign;
+  ImaSamplesPerBlock = Le16(&fmt.Bytes[18]);
+  if (const auto refusal = CheckImaFormat({fmt.Channels, ImaBlockAlign, ImaSamplesPerBlock}))
+    throw EAuException(std::string(*refusal));
+  WaveKind = TWaveKind::wkImaAdpcm;
+}
+
+void TWaveIn::ParseMsAdpcm(const TFormatBody& fmt) {
+  if (fmt.Size < 22) RaiseWaveError(TWaveError::weFormatTooShort);
+  BlockAlign = fmt.BlockAlign;
+  SamplesPerBlock = Le16(&fmt.Bytes[18]);
+  CoefCount = Le16(&fmt.Bytes[20]);
+  // Also refuses more than 32 pairs and a table running out of the body.
+  if (const auto refusal = CheckMsFormat({fmt.Channels, BlockAlign, SamplesPerBlock}, CoefCount, fmt.Size))
+    throw EAuException(std::string(*refusal));
+  for (std::size_t i = 0; i < CoefCount; ++i) {
+    Coefs[i].Coef1 = LeS16(&fmt.Bytes[22 + 4 * i]);
+    Coefs[i].Coef2 = LeS16(&fmt.Bytes[24 + 4 * i]);
+  }
+  WaveKind = TWaveKind::wkMsAdpcm;
+}
+
+void TWaveIn::ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk) {
+  if (fmt.Size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+  BlockAlign = fmt.BlockAlign;
+  SamplesPerBlock = Le16(&fmt.Bytes[18]);
+  // The conversion reads the whole body again from the stream.
+  CompressedParts.FormatAt = chunk.Body;
+  CompressedParts.FormatSize = chunk.Size;
+  WaveKind = TWaveKind::wkCompressed;
 }
 
 void TWaveIn::CompleteFormat() {
@@ -340,29 +317,39 @@ void TWaveIn::CompleteFormat() {
       BitsPerSample = 32;
       break;
     case TWaveKind::wkImaAdpcm:
+    case TWaveKind::wkMsAdpcm: {
+      const AdpcmBlockLayout layout = AdpcmLayout();
       BitsPerSample = 16;
-      Size = std::int64_t{ImaFactSamples} * 2 * Channels;
-      BlockBytes.resize(ImaBlockAlign);
-      CodeBytes.resize(ImaCodeBytes(ImaBlockAlign, Channels));
+      Size = std::int64_t{WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples} * 2 * Channels;
+      BlockBytes.resize(layout.BlockAlign);
+      CodeBytes.resize(WaveKind == TWaveKind::wkImaAdpcm ? ImaCodeBytes(layout) : MsCodeBytes(layout));
       break;
-    case TWaveKind::wkMsAdpcm:
-      BitsPerSample = 16;
-      Size = std::int64_t{FactSamples} * 2 * Channels;
-      BlockBytes.resize(BlockAlign);
-      CodeBytes.resize(MsCodeBytes(BlockAlign, Channels));
-      break;
+    }
     case TWaveKind::wkCompressed:
       ConvertCompressed();
-      break;
+      return;  // the image holds all it states
     case TWaveKind::wkUnsupported:
-      break;
+      return;
   }
+  const std::int64_t present = DataEnd - DataOffset;
+  FramesMissing = FramesHeld(present + MissingBytes) - FramesHeld(present);
+}
+
+std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
+  if (WaveKind != TWaveKind::wkImaAdpcm && WaveKind != TWaveKind::wkMsAdpcm)
+    return bytes / StoredFrameBytes();
+  // A block cut short decodes as if the rest were zeros; no more frames than "fact"
+  // counts are delivered.
+  const AdpcmBlockLayout layout = AdpcmLayout();
+  const std::int64_t blocks = (bytes + layout.BlockAlign - 1) / layout.BlockAlign;
+  const std::int64_t fact = WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples;
+  return std::min(blocks * layout.SamplesPerBlock, fact);
 }
 
 void TWaveIn::ConvertCompressed() {
   // The whole file becomes a PCM WAV image in memory; from here on the image is the
   // stream, and the source is kept to be restored (or released) by CloseFile.
-  ConvertedStream = ConvertCompressedWave(*Stream);
+  ConvertedStream = ConvertCompressedWave(*Stream, CompressedParts);
   SourceStream = Stream;
   SourceAssigned = StreamAssigned;
   Stream = ConvertedStream.get();
@@ -423,21 +410,12 @@ void TWaveIn::ReleaseSource() {
 // ---------------------------------------------------------------------------------
 // Delivery
 
-std::uint32_t TWaveIn::ReadFull(void* destination, std::uint32_t count) {
-  auto* out = static_cast<std::uint8_t*>(destination);
-  std::uint32_t total = 0;
-  while (total < count) {
-    const std::size_t got = Stream->Read(out + total, count - total);
-    if (got == 0) break;
-    total += static_cast<std::uint32_t>(got);
-  }
-  return total;
-}
-
 std::uint32_t TWaveIn::ReadPayload(void* destination, std::uint32_t count) {
   const std::int64_t left = DataEnd - Stream->Position();
+  if (left <= static_cast<std::int64_t>(count)) PayloadEnded = true;
   if (left <= 0) return 0;
-  return ReadFull(destination, static_cast<std::uint32_t>(std::min<std::int64_t>(count, left)));
+  return static_cast<std::uint32_t>(
+      ReadStreamFully(*Stream, destination, static_cast<std::size_t>(std::min<std::int64_t>(count, left))));
 }
 
 std::uint32_t TWaveIn::StoredFrameBytes() const {
@@ -467,40 +445,31 @@ void TWaveIn::RefillFloat() {
   }
 }
 
-// One ADPCM block per refill, read with one stream read and decoded straight into the
-// window. The block's values were checked against the window and the block when the
-// file was opened (CheckImaFormat, CheckMsFormat); the decoders never go outside the
-// spans they are given.
-bool TWaveIn::RefillImaAdpcm() {
-  const std::uint32_t got = ReadPayload(BlockBytes.data(), ImaBlockAlign);
-  if (!SplitImaBlock({BlockBytes.data(), got}, ImaBlockAlign, Channels, ImaState, CodeBytes))
-    return false;
-  // Exactly samples-per-block frames: seeking counts blocks by that field.
-  const std::span<std::int16_t> out(Window.data(),
-                                    std::size_t{ImaSamplesPerBlock} * static_cast<std::size_t>(Channels));
-  auto count = static_cast<std::int32_t>(CodeBytes.size());
-  if (Channels == 2) {
-    DecodeImaStereo(ImaState, CodeBytes, out, count);
-    WindowEnd = static_cast<std::uint32_t>(count) * 4;
-  } else {
-    DecodeImaMono(ImaState, CodeBytes, out, count);
-    WindowEnd = static_cast<std::uint32_t>(count) * 2;
-  }
-  return true;
+AdpcmBlockLayout TWaveIn::AdpcmLayout() const {
+  if (WaveKind == TWaveKind::wkImaAdpcm) return {Channels, ImaBlockAlign, ImaSamplesPerBlock};
+  return {Channels, BlockAlign, SamplesPerBlock};
 }
 
-bool TWaveIn::RefillMsAdpcm() {
-  const std::uint32_t got = ReadPayload(BlockBytes.data(), BlockAlign);
-  if (!SplitMsBlock({BlockBytes.data(), got}, BlockAlign, Channels, MsState, CodeBytes))
-    return false;
-  const std::span<const MsCoefPair> coefs(Coefs.data(), CoefCount);
+// One ADPCM block per refill, read with one stream read and decoded straight into the
+// window. The layout was checked against the window and the block when the file was
+// opened (CheckImaFormat, CheckMsFormat); the decoders never go outside the spans
+// they are given. Exactly samples-per-block frames are delivered: seeking counts
+// blocks by that field.
+bool TWaveIn::RefillAdpcm() {
+  const AdpcmBlockLayout layout = AdpcmLayout();
+  const std::uint32_t got = ReadPayload(BlockBytes.data(), layout.BlockAlign);
+  const std::span<const std::uint8_t> block(BlockBytes.data(), got);
   const std::span<std::int16_t> out(Window.data(), Window.size());
-  std::int32_t count = SamplesPerBlock - 2;
-  if (Channels == 2)
-    DecodeMsStereo(MsState, coefs, CodeBytes, out, count);
-  else
-    DecodeMsMono(MsState, coefs, CodeBytes, out, count);
-  WindowEnd = static_cast<std::uint32_t>(count);
+  std::int32_t frames = layout.SamplesPerBlock;
+  if (WaveKind == TWaveKind::wkImaAdpcm) {
+    if (!SplitImaBlock(block, layout, ImaState, CodeBytes)) return false;
+    (Channels == 2 ? DecodeImaStereo : DecodeImaMono)(ImaState, CodeBytes, out, frames);
+  } else {
+    if (!SplitMsBlock(block, layout, MsState, CodeBytes)) return false;
+    const std::span<const MsCoefPair> coefs(Coefs.data(), CoefCount);
+    (Channels == 2 ? DecodeMsStereo : DecodeMsMono)(MsState, coefs, CodeBytes, out, frames);
+  }
+  WindowEnd = static_cast<std::uint32_t>(frames) * 2u * static_cast<std::uint32_t>(Channels);
   return true;
 }
 
@@ -520,14 +489,12 @@ void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
         RefillFloat();
         break;
       case TWaveKind::wkImaAdpcm:
-        if (!RefillImaAdpcm() && !Seekable) {
+      case TWaveKind::wkMsAdpcm:
+        if (!RefillAdpcm() && !Seekable) {
           buffer = nullptr;
           count = 0;
           return;
         }
-        break;
-      case TWaveKind::wkMsAdpcm:
-        RefillMsAdpcm();
         break;
       case TWaveKind::wkUnsupported:
         break;

@@ -14,11 +14,11 @@
 //
 // Layout accepted: "RIFF" and "WAVE" are searched byte by byte in the first 8192 bytes
 // (junk before them is skipped, ids match in any letter case); after "WAVE" the reader
-// walks the chunks by their sizes to the end of the file, skipping bodies by seeking,
-// so "data" may sit behind any amount of metadata. The first "fmt " counts; the
+// walks the chunks by their sizes to the end of the file (wave/chunk_walker.h), so
+// "data" may sit behind any amount of metadata. The first "fmt " counts; the
 // compressed kinds need a "fact" chunk between "fmt " and "data". After an odd-sized
 // chunk the next one starts behind the RIFF pad byte, unless the writer left the pad
-// byte out (see NextChunk).
+// byte out.
 //
 // Threads: OpenFile and CloseFile hold FileLock (taken after InputLock where both are
 // held). ReadInternal and SeekInternal run under InputLock, taken by Read and Seek, on
@@ -35,8 +35,10 @@
 
 #include "pipeline/input.h"
 #include "pipeline/stream.h"
+#include "wave/chunk_walker.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
+#include "wave/wave_converter.h"
 
 namespace vornek {
 
@@ -57,7 +59,7 @@ class TWaveIn : public TAuFileIn {
   /// Bytes of the delivery window; one decoded ADPCM block must fit it.
   static constexpr std::uint32_t kWindowBytes = 16384;
   /// "RIFF" and "WAVE" must end before this many bytes of the file.
-  static constexpr std::uint32_t kHeaderSearchLimit = 8192;
+  static constexpr std::uint32_t kHeaderSearchLimit = TChunkWalker::kHeaderSearchLimit;
 
   TWaveIn();
   ~TWaveIn() override;
@@ -87,6 +89,12 @@ class TWaveIn : public TAuFileIn {
   /// Float data is 32-bit (else 64-bit).
   bool FloatIsSingle = false;
 
+  /// Once delivery has reached the end of what the file holds: how many frames the
+  /// file is short of what its "data" chunk states (a file cut short, whose audio up
+  /// to there is delivered). 0 before that, and for a file that holds all it states
+  /// or leaves its size open.
+  std::int64_t FramesShort() const { return PayloadEnded ? FramesMissing : 0; }
+
  protected:
   void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) override;
   bool SeekInternal(std::int64_t& sample) override;
@@ -101,18 +109,20 @@ class TWaveIn : public TAuFileIn {
   void ReadHeader();
 
  private:
-  void ParseFormat(std::uint32_t body_size);
-  /// What the bytes at a stream position look like to the chunk walk: no chunk, a
-  /// chunk (printable id, body within the stream unless it is "data"), or a chunk
-  /// with the id the walk awaits.
-  enum class TChunkLook { clNone, clPlausible, clAwaited };
-  TChunkLook LookAtChunk(std::int64_t at, const char* awaited, std::int64_t stream_size);
-  /// Where the chunk after the one at `chunk` (of body `size`) starts; `awaited` is
-  /// the id the walk looks for next.
-  std::int64_t NextChunk(std::int64_t chunk, std::uint32_t size, const char* awaited,
-                         std::int64_t stream_size);
+  /// Reads the "fmt " body: the fields every kind has, then those of its kind.
+  void ParseFormat(TChunkWalker& walker, const TChunk& chunk);
+  struct TFormatBody;
+  void ParsePcm(const TFormatBody& fmt, TWaveKind kind);
+  void ParseFloat(const TFormatBody& fmt, TWaveKind kind);
+  /// The sub-format decides the kind.
+  void ParseExtensible(const TFormatBody& fmt);
+  void ParseImaAdpcm(const TFormatBody& fmt);
+  void ParseMsAdpcm(const TFormatBody& fmt);
+  void ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk);
   /// After ReadHeader: the delivered format and Size, by kind.
   void CompleteFormat();
+  /// Frames that `bytes` of payload hold, as the kind stores them.
+  std::int64_t FramesHeld(std::int64_t bytes) const;
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
   void ConvertCompressed();
   /// Drops the PCM image (back to the source stream) and the reader's own file
@@ -121,13 +131,12 @@ class TWaveIn : public TAuFileIn {
 
   void RefillStored();
   void RefillFloat();
+  /// The block layout of the ADPCM kinds, from the header fields of the kind.
+  AdpcmBlockLayout AdpcmLayout() const;
   /// One ADPCM block decoded into the window; false when no block came.
-  bool RefillImaAdpcm();
-  bool RefillMsAdpcm();
+  bool RefillAdpcm();
 
-  /// Reads until `count` bytes or the end of the stream; returns the bytes read.
-  std::uint32_t ReadFull(void* destination, std::uint32_t count);
-  /// As ReadFull, but never past DataEnd.
+  /// Reads until `count` bytes, the end of the stream or DataEnd; returns the bytes read.
   std::uint32_t ReadPayload(void* destination, std::uint32_t count);
   /// Bytes of one sample frame as stored in the file (PCM and float kinds).
   std::uint32_t StoredFrameBytes() const;
@@ -139,6 +148,11 @@ class TWaveIn : public TAuFileIn {
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
   /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
   std::unique_ptr<TMemoryStream> ConvertedStream;
+  std::int64_t MissingBytes = 0;   ///< bytes "data" states past the end of the stream
+  std::int64_t FramesMissing = 0;  ///< the frames those bytes would hold
+  bool PayloadEnded = false;       ///< a read has reached DataEnd
+  /// MPEG Layer 3: where the header reader found the "fmt " body and the payload.
+  TCompressedParts CompressedParts;
   TStream* SourceStream = nullptr;  ///< Stream before the switch to the image
   bool SourceAssigned = false;      ///< StreamAssigned before the switch to the image
   /// ADPCM: the current block as read, its code bytes, and the block header state.

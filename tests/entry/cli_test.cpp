@@ -1,7 +1,10 @@
 // The vornek command, run as a user runs it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +18,7 @@
 #include "support/files.h"
 #include "support/run_cli.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 
 namespace vornek::test {
 namespace {
@@ -108,7 +112,8 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
        "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 2},
       {"sox {in} -e ms-adpcm {out}", "ffmpeg -nostdin -y -i {in} -f s16le -c:a pcm_s16le {raw}", 1},
   };
-  if (!RunShell("sox --version") || !RunShell("ffmpeg -version")) GTEST_SKIP() << "needs sox and ffmpeg";
+  VORNEK_REQUIRE(MissingTool("sox"));
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   for (const Case& k : cases) {
     SCOPED_TRACE(k.encode);
     TempDir dir;
@@ -144,10 +149,10 @@ TEST(Cli, AdpcmFilesBecomeFlacFilesOfTheSameSamples) {
 }
 
 TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
+  VORNEK_REQUIRE(MissingMp3Encoder());
   TempDir dir;
-  if (!RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
-           "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")))
-    GTEST_SKIP() << "no ffmpeg with an MPEG Layer 3 encoder";
+  ASSERT_TRUE(RunShell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=1000:duration=1.5:sample_rate=48000 "
+                       "-ac 2 -c:a libmp3lame " + dir.File("mp3.wav")));
   const CliRun r = RunCli(dir, {"mp3.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Decoded d = DecodeFlac(dir.File("mp3.flac"));
@@ -158,24 +163,122 @@ TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
   EXPECT_NEAR(static_cast<double>(d.total), 72000.0, 2 * 1152.0);
 }
 
-TEST(Cli, CtrlCStopsTheConversionAndRemovesItsPartialFile) {
-  TempDir dir;
-  WriteWav(dir, "long.wav", 44100 * 300);
-  WriteWav(dir, "next.wav", 100);
-  const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&](int pid) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::error_code missing;  // file_size answers -1 (as unsigned) for a missing file
-      const std::uintmax_t size = std::filesystem::file_size(dir.File("long.flac"), missing);
-      if (!missing && size > 4096) break;
-      std::this_thread::sleep_for(1ms);
+/// The hidden file a conversion of `stem`.wav is being written to, once it holds more
+/// than `bytes` (empty if none appears within the time).
+std::string WaitForHiddenOutput(const TempDir& dir, const std::string& stem, std::uintmax_t bytes) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : dir.Names()) {
+      if (name.rfind("." + stem + ".flac.", 0) != 0) continue;
+      std::error_code gone;
+      if (std::filesystem::file_size(dir.File(name), gone) > bytes && !gone) return name;
     }
-    ::kill(pid, SIGINT);
-  });
-  EXPECT_EQ(r.status, 130) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("long.flac")));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("next.flac"))) << "nothing after the interrupt";
-  EXPECT_TRUE(std::filesystem::exists(dir.File("long.wav")));
+    std::this_thread::sleep_for(1ms);
+  }
+  return {};
+}
+
+// Ctrl-C, and the requests to end that a session or a service sends, stop the
+// conversion in progress: it leaves nothing behind, the next file is not started, and
+// the exit status tells which signal came.
+TEST(Cli, AnInterruptStopsTheConversionAndLeavesNothing) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+    SCOPED_TRACE(signal);
+    TempDir dir;
+    WriteWav(dir, "long.wav", 44100 * 300);
+    WriteWav(dir, "next.wav", 100);
+    std::string hidden;
+    const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&, sig = signal](int pid) {
+      hidden = WaitForHiddenOutput(dir, "long", 4096);
+      ::kill(pid, sig);
+    });
+    EXPECT_FALSE(hidden.empty()) << "the FLAC is written under a hidden name";
+    EXPECT_EQ(r.status, status) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"long.wav", "next.wav"}))
+        << "neither a FLAC file nor the hidden one is left, and next.wav was not started";
+  }
+}
+
+/// What the command writes to its standard error when that is a terminal (a pseudo-
+/// terminal) or a pipe; standard output goes to a file.
+struct StderrRun {
+  int status = -1;
+  std::string err;
+};
+
+StderrRun RunWithStderrOn(bool terminal, const TempDir& dir, const std::vector<std::string>& args) {
+  int reader = -1, writer = -1;
+  if (terminal) {
+    reader = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (reader < 0 || ::grantpt(reader) != 0 || ::unlockpt(reader) != 0) return {};
+    writer = ::open(::ptsname(reader), O_RDWR | O_NOCTTY);
+  } else {
+    int fds[2];
+    if (::pipe(fds) != 0) return {};
+    reader = fds[0];
+    writer = fds[1];
+  }
+  const std::string out = dir.File("stdout.txt");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.Path().c_str()) != 0 || ::dup2(writer, 2) < 0 || !std::freopen(out.c_str(), "w", stdout))
+      ::_exit(99);
+    std::vector<char*> argv{const_cast<char*>(VORNEK_CLI_FILE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VORNEK_CLI_FILE, argv.data());
+    ::_exit(98);
+  }
+  ::close(writer);
+  StderrRun run;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(reader, buffer, sizeof buffer);
+    if (got <= 0) break;  // a pseudo-terminal reports EIO once the last writer has gone
+    run.err.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(reader);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// On a terminal each conversion shows its progress in place, rising, and clears it
+// before the result; through a pipe (or into a file) nothing of it is written.
+TEST(Cli, ProgressIsShownInPlaceOnATerminalOnly) {
+  TempDir dir;
+  WriteWav(dir, "long.wav", 44100 * 120);
+  const StderrRun tty = RunWithStderrOn(true, dir, {"long.wav"});
+  ASSERT_EQ(tty.status, 0) << tty.err;
+  // Each redraw starts with a carriage return: "\rlong.wav: 45%".
+  std::vector<int> shown;
+  const std::string prefix = "\rlong.wav: ";
+  for (std::size_t at = tty.err.find(prefix); at != std::string::npos; at = tty.err.find(prefix, at + 1)) {
+    const std::size_t digits = at + prefix.size();
+    const std::size_t percent = tty.err.find('%', digits);
+    ASSERT_NE(percent, std::string::npos) << tty.err;
+    shown.push_back(std::stoi(tty.err.substr(digits, percent - digits)));
+  }
+  ASSERT_GE(shown.size(), 2u) << tty.err;
+  EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << tty.err;
+  EXPECT_LE(shown.back(), 100);
+  // The last thing written is the clearing of the line: blanks between two returns.
+  const std::size_t last_percent = tty.err.rfind('%');
+  ASSERT_NE(last_percent, std::string::npos);
+  const std::string tail = tty.err.substr(last_percent + 1);
+  EXPECT_TRUE(tail.size() > 2 && tail.front() == '\r' && tail.back() == '\r' &&
+              tail.find_first_not_of(' ', 1) == tail.size() - 1)
+      << testing::PrintToString(tail);
+  EXPECT_FALSE(ReadBytes(dir.File("stdout.txt")).empty());
+  EXPECT_TRUE(DecodeFlac(dir.File("long.flac")).ok);
+
+  const StderrRun quiet = RunWithStderrOn(true, dir, {"-q", "long.wav"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  const StderrRun piped = RunWithStderrOn(false, dir, {"long.wav"});
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "flac/flac_fixtures.h"
 #include "flac/flac_out.h"
 #include "support/files.h"
+#include "support/tools.h"
 
 namespace vornek {
 namespace {
@@ -121,7 +122,7 @@ FWD(FLAC__bool, FLAC__stream_encoder_process_interleaved,
 )";
 
 TEST(FlacBinding, LibraryWithoutDecoderEntriesBindsAndTheWriterWorks) {
-  if (std::system("command -v cc >/dev/null 2>&1") != 0) GTEST_SKIP() << "no C compiler";
+  VORNEK_REQUIRE(test::MissingTool("cc"));
   test::BindingGuard binding;
   test::TempDir dir;
   const std::string source = dir.File("encoder_only.c");

@@ -14,6 +14,7 @@
 #include "flac/flac_fixtures.h"
 #include "flac/flac_out.h"
 #include "support/files.h"
+#include "support/tools.h"
 
 namespace vornek {
 namespace {
@@ -96,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(FlacOut, WrittenFilePassesTheFlacTool) {
-  if (std::system("command -v flac >/dev/null 2>&1") != 0) GTEST_SKIP() << "no flac tool";
+  VORNEK_REQUIRE(test::MissingTool("flac"));
   test::BindingGuard binding;
   TempDir dir;
   const std::string path = dir.File("tool.flac");
@@ -171,11 +172,12 @@ TEST(FlacOut, AbortMidRunLeavesAValidShorterFile) {
   EXPECT_TRUE(std::equal(d.samples.begin(), d.samples.end(), signal.begin()));
 }
 
-TEST(FlacOut, InputThatFailsToOpenLeavesTheCreatedEmptyFile) {
+TEST(FlacOut, InputThatFailsToOpenLeavesTheOutputNameAsItWas) {
   test::BindingGuard binding;
   TempDir dir;
   const std::string path = dir.File("empty.flac");
-  test::WriteBytes(path, std::vector<std::uint8_t>(100, 0xAB));  // replaced by the run
+  const std::vector<std::uint8_t> earlier(100, 0xAB);
+  test::WriteBytes(path, earlier);  // replaced only by a run that ends well
   PcmInput input({}, 16, 2);
   input.open_failure = "The input cannot be opened.";
   TFLACOut out;
@@ -185,8 +187,33 @@ TEST(FlacOut, InputThatFailsToOpenLeavesTheCreatedEmptyFile) {
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(run.failures.size(), 1u);
   EXPECT_EQ(run.failures[0], "The input cannot be opened.");
-  ASSERT_TRUE(std::filesystem::exists(path));
-  EXPECT_EQ(std::filesystem::file_size(path), 0u);
+  EXPECT_EQ(test::ReadBytes(path), earlier);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"empty.flac"});
+}
+
+// The file is written under a name of its own and moved over FileName at the end: a
+// link standing at FileName (planted, say, between a deletion and the run) is
+// replaced, and the file it points to is never written.
+TEST(FlacOut, ALinkAtTheFileNameIsReplacedNotFollowed) {
+  test::BindingGuard binding;
+  TempDir dir, elsewhere;
+  const std::string victim = elsewhere.File("victim");
+  const std::vector<std::uint8_t> secret(10, 0x5A);
+  test::WriteBytes(victim, secret);
+  const std::string path = dir.File("song.flac");
+  std::filesystem::create_symlink(victim, path);
+  const std::vector<std::int32_t> signal = test::TestSignal(3000, 2, 16);
+  PcmInput input(test::ToPcm(signal, 16), 16, 2);
+  TFLACOut out;
+  out.SetInput(&input);
+  out.SetFileName(path);
+  ASSERT_TRUE(RunAndWait(out).failures.empty());
+  EXPECT_EQ(test::ReadBytes(victim), secret);
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+  const Decoded d = DecodeFlac(path);
+  ASSERT_TRUE(d.ok);
+  EXPECT_TRUE(d.samples == signal);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"song.flac"});
 }
 
 TEST(FlacOut, NoFileNameIsRefused) {
@@ -200,13 +227,15 @@ TEST(FlacOut, NoFileNameIsRefused) {
   EXPECT_EQ(input.opens, 0);
 }
 
-// Inputs the writer cannot widen are refused with a text of their own, before any
-// division by their format; the created file stays, empty.
+// Inputs the writer cannot widen, or that FLAC cannot state, are refused with a text
+// of their own, before any division by their format and before the library sees them;
+// no file is left behind.
 struct RefusedFormat {
   const char* name;
   std::int32_t bits;
   std::int32_t channels;
   const char* message;
+  std::int32_t rate = 44100;
 };
 
 class FlacRefusedFormat : public ::testing::TestWithParam<RefusedFormat> {};
@@ -216,7 +245,7 @@ TEST_P(FlacRefusedFormat, PrepareFailsWithAClearText) {
   test::BindingGuard binding;
   TempDir dir;
   const std::string path = dir.File("refused.flac");
-  PcmInput input(std::vector<std::uint8_t>(64, 1), c.bits, c.channels);
+  PcmInput input(std::vector<std::uint8_t>(64, 1), c.bits, c.channels, c.rate);
   input.stated_size = 64;
   TFLACOut out;
   out.SetInput(&input);
@@ -226,7 +255,8 @@ TEST_P(FlacRefusedFormat, PrepareFailsWithAClearText) {
   EXPECT_EQ(run.failures[0], c.message);
   EXPECT_EQ(input.reads, 0);
   EXPECT_GE(input.closes, 1);  // Done closes what Prepare opened
-  EXPECT_EQ(std::filesystem::file_size(path), 0u);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(dir.Names().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -239,14 +269,19 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFormat{"FourBits", 4, 1,
                       "Unsupported sample size: 4 bits per sample (8, 16, 24 or 32 expected)."},
         RefusedFormat{"TwelveBits", 12, 2,
-                      "Unsupported sample size: 12 bits per sample (8, 16, 24 or 32 expected)."}),
+                      "Unsupported sample size: 12 bits per sample (8, 16, 24 or 32 expected)."},
+        RefusedFormat{"NineChannels", 16, 9, "FLAC cannot hold 9 channels (at most 8)."},
+        RefusedFormat{"RateZero", 16, 2, "FLAC cannot hold a sample rate of 0 Hz (1 to 655350 Hz).", 0},
+        RefusedFormat{"RateAboveTheFrameHeaders", 16, 2,
+                      "FLAC cannot hold a sample rate of 655351 Hz (1 to 655350 Hz).", 655351}),
     [](const ::testing::TestParamInfo<RefusedFormat>& p) { return p.param.name; });
 
-TEST(FlacOut, FormatTheLibraryRefusesFailsInitialisationAndClosesTheInput) {
+TEST(FlacOut, SettingsTheLibraryRefusesFailInitialisationAndCloseTheInput) {
   test::BindingGuard binding;
   TempDir dir;
-  PcmInput input(std::vector<std::uint8_t>(64, 1), 16, 9);  // FLAC carries at most 8 channels
+  PcmInput input(std::vector<std::uint8_t>(64, 1), 16, 2);
   TFLACOut out;
+  out.SetBlockSize(8);  // FLAC's blocks hold at least 16 frames
   out.SetInput(&input);
   out.SetFileName(dir.File("nine.flac"));
   const test::RunResult run = RunAndWait(out);
@@ -254,6 +289,7 @@ TEST(FlacOut, FormatTheLibraryRefusesFailsInitialisationAndClosesTheInput) {
   EXPECT_EQ(run.failures[0], "Failed to initialize FLAC encoder.");
   EXPECT_EQ(input.reads, 0);
   EXPECT_GE(input.closes, 1);
+  EXPECT_TRUE(dir.Names().empty());
 }
 
 TEST(FlacOut, RunsAgainAfterDoneWithAFreshFile) {

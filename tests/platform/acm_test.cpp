@@ -16,18 +16,13 @@
 
 #include "support/files.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 
 namespace vornek::platform {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-bool HaveMp3Encoder() {
-  static const bool available = [] {
-    return std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
-  }();
-  return available;
-}
+using test::MissingMp3Encoder;
 
 /// An MP3-in-WAV file of a 1 kHz sine, split into its format and its MPEG data.
 struct Mp3Data {
@@ -353,7 +348,7 @@ struct EncodedCase {
 class AcmMp3Conversion : public ::testing::TestWithParam<EncodedCase> {};
 
 TEST_P(AcmMp3Conversion, DecodesTheWholeSourceInOneCallWithinTheEstimate) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const EncodedCase c = GetParam();
   const Mp3Data mp3 = EncodeSine(c.channels, c.rate, 1.0);
   ASSERT_EQ(mp3.format.wFormatTag, kWaveFormatMpegLayer3);
@@ -375,7 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, AcmMp3Conversion,
                                            EncodedCase{2, 48000}, EncodedCase{2, 22050}));
 
 TEST(AcmMp3, DestinationTooSmallFailsWithoutWritingPastIt) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const Mp3Data mp3 = EncodeSine(2, 44100, 1.0);
   const Conversion done = Convert(mp3.format, mp3.data, 10000);  // far less than a second of PCM
   EXPECT_EQ(done.result, kAcmErrNotPossible);
@@ -383,14 +378,14 @@ TEST(AcmMp3, DestinationTooSmallFailsWithoutWritingPastIt) {
 }
 
 TEST(AcmMp3, DeclaredFormatMustMatchTheFrames) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const Mp3Data mp3 = EncodeSine(2, 44100, 0.5);
   EXPECT_EQ(Convert(Mp3Format(2, 48000), mp3.data).result, kAcmErrNotPossible) << "wrong rate declared";
   EXPECT_EQ(Convert(Mp3Format(1, 44100), mp3.data).result, kAcmErrNotPossible) << "wrong channels declared";
 }
 
 TEST(AcmMp3, StreamThatChangesFormatPartWayIsRefused) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const Mp3Data stereo44 = EncodeSine(2, 44100, 0.5);
   const Mp3Data stereo48 = EncodeSine(2, 48000, 0.5);
   const Mp3Data mono44 = EncodeSine(1, 44100, 0.5);
@@ -410,7 +405,7 @@ TEST(AcmMp3, StreamThatChangesFormatPartWayIsRefused) {
 }
 
 TEST(AcmMp3, StreamsOnSeveralThreadsAtOnceStayApart) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const Mp3Data mono = EncodeSine(1, 48000, 0.5);
   const Mp3Data stereo = EncodeSine(2, 44100, 0.5);
   const Conversion mono_alone = Convert(mono.format, mono.data);

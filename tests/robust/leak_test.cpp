@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 #include "flac/flac_fixtures.h"
 #include "platform/window.h"
 #include "support/files.h"

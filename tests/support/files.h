@@ -19,6 +19,8 @@ class TempDir {
   const std::filesystem::path& Path() const { return path_; }
   /// The path of `name` inside the folder, as text.
   std::string File(const std::string& name) const { return (path_ / name).string(); }
+  /// The names of everything in the folder (hidden ones too), sorted.
+  std::vector<std::string> Names() const;
 
  private:
   std::filesystem::path path_;

@@ -14,6 +14,7 @@
 
 #include "support/files.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 #include "wave/wave_in.h"
@@ -22,10 +23,8 @@ namespace vornek {
 namespace {
 
 using test::Bytes;
+using test::MissingTool;
 
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 bool RunQuietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -79,7 +78,7 @@ std::vector<std::int16_t> DecodeWithLibrary(const Bytes& file, bool ms) {
   std::vector<MsCoefPair> coefs;
   if (ms) {
     const std::uint16_t coef_count = parts.fmt.size() >= 22 ? Get16(parts.fmt, 20) : 0;
-    const auto refusal = CheckMsFormat(channels, align, per_block, coef_count,
+    const auto refusal = CheckMsFormat({channels, align, per_block}, coef_count,
                                        static_cast<std::uint32_t>(parts.fmt.size()));
     EXPECT_FALSE(refusal.has_value()) << *refusal;
     if (refusal) return {};
@@ -87,13 +86,14 @@ std::vector<std::int16_t> DecodeWithLibrary(const Bytes& file, bool ms) {
       coefs.push_back({static_cast<std::int16_t>(Get16(parts.fmt, 22 + 4 * i)),
                        static_cast<std::int16_t>(Get16(parts.fmt, 24 + 4 * i))});
   } else {
-    const auto refusal = CheckImaFormat(channels, align, per_block);
+    const auto refusal = CheckImaFormat({channels, align, per_block});
     EXPECT_FALSE(refusal.has_value()) << *refusal;
     if (refusal) return {};
   }
 
   const auto ch = static_cast<std::size_t>(channels);
-  std::vector<std::uint8_t> codes(ms ? MsCodeBytes(align, channels) : ImaCodeBytes(align, channels));
+  const AdpcmBlockLayout layout{channels, align, per_block};
+  std::vector<std::uint8_t> codes(ms ? MsCodeBytes(layout) : ImaCodeBytes(layout));
   std::vector<std::int16_t> window(std::size_t{per_block} * ch);
   std::vector<std::int16_t> decoded;
   const std::span<const std::uint8_t> data(file.data() + parts.data_offset, parts.data_size);
@@ -102,15 +102,15 @@ std::vector<std::int16_t> DecodeWithLibrary(const Bytes& file, bool ms) {
     std::size_t frames = 0;
     if (ms) {
       MsBlockState state;
-      EXPECT_TRUE(SplitMsBlock(block, align, channels, state, codes));
-      std::int32_t count = per_block - 2;
+      EXPECT_TRUE(SplitMsBlock(block, layout, state, codes));
+      std::int32_t count = per_block;
       if (channels == 2) DecodeMsStereo(state, coefs, codes, window, count);
       else DecodeMsMono(state, coefs, codes, window, count);
-      frames = static_cast<std::size_t>(count) / 2 / ch;
+      frames = static_cast<std::size_t>(count);
     } else {
       ImaBlockState state;
-      EXPECT_TRUE(SplitImaBlock(block, align, channels, state, codes));
-      auto count = static_cast<std::int32_t>(codes.size());
+      EXPECT_TRUE(SplitImaBlock(block, layout, state, codes));
+      std::int32_t count = per_block;
       if (channels == 2) DecodeImaStereo(state, codes, window, count);
       else DecodeImaMono(state, codes, window, count);
       frames = static_cast<std::size_t>(count);
@@ -202,7 +202,7 @@ class AdpcmEncoderTest : public ::testing::TestWithParam<EncoderCase> {};
 
 TEST_P(AdpcmEncoderTest, MatchesIndependentDecoders) {
   const EncoderCase& param = GetParam();
-  if (!HaveTool(param.tool)) GTEST_SKIP() << param.tool << " is not installed";
+  VORNEK_REQUIRE(MissingTool(param.tool));
   // The two tools' decoders disagree with each other on both codecs, so each
   // codec is checked against the one that decodes by the codec's reference
   // arithmetic: ffmpeg's IMA decoder forms the difference as
@@ -210,7 +210,7 @@ TEST_P(AdpcmEncoderTest, MatchesIndependentDecoders) {
   // and sox's Microsoft ADPCM decoder shifts the prediction right (rounding
   // down) where it must be divided by 256 (rounding toward zero).
   const std::string reference = param.ms ? "ffmpeg" : "sox";
-  if (!HaveTool(reference)) GTEST_SKIP() << reference << " is not installed";
+  VORNEK_REQUIRE(MissingTool(reference));
 
   test::TempDir dir;
   const std::string source = dir.File("source.wav");

@@ -34,7 +34,9 @@ const FormatCase kCases[] = {
     // IMA ADPCM
     {"IMA mono as sox writes it", false, 1, 256, 505, 0, 0, std::nullopt},
     {"IMA stereo 2048", false, 2, 2048, 2041, 0, 0, std::nullopt},
-    {"IMA samples per block below what the block holds", false, 1, 256, 300, 0, 0, std::nullopt},
+    {"IMA samples per block below what the block holds", false, 1, 256, 300, 0, 0, err::kSamplesPerBlockMismatch},
+    {"IMA stereo samples per block below what the block holds", false, 2, 1024, 100, 0, 0,
+     err::kSamplesPerBlockMismatch},
     {"IMA largest mono block fitting the window", false, 1, 4099, 8191, 0, 0, std::nullopt},
     {"IMA largest stereo block fitting the window", false, 2, 4096, 4089, 0, 0, std::nullopt},
     {"IMA no channels", false, 0, 256, 505, 0, 0, err::kChannels},
@@ -82,8 +84,8 @@ class AdpcmFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(AdpcmFormatTest, RefusesWhatCannotBeDecodedSafely) {
   const FormatCase& c = GetParam();
-  const auto refusal = c.ms ? CheckMsFormat(c.channels, c.block_align, c.samples_per_block, c.coef_count, c.fmt_size)
-                            : CheckImaFormat(c.channels, c.block_align, c.samples_per_block);
+  const AdpcmBlockLayout layout{c.channels, c.block_align, c.samples_per_block};
+  const auto refusal = c.ms ? CheckMsFormat(layout, c.coef_count, c.fmt_size) : CheckImaFormat(layout);
   EXPECT_EQ(refusal, c.refusal);
 }
 
@@ -99,7 +101,7 @@ TEST(AdpcmFormat, EveryCauseHasItsOwnText) {
   const std::string_view texts[] = {err::kChannels,           err::kBlockAlignZero,         err::kBlockTooSmall,
                                     err::kStereoGroups,       err::kSamplesPerBlockTooSmall, err::kSamplesPerBlockTooLarge,
                                     err::kDecodedBlockTooLarge, err::kNoCoefficients,       err::kTooManyCoefficients,
-                                    err::kCoefficientsOutsideFmt};
+                                    err::kCoefficientsOutsideFmt, err::kSamplesPerBlockMismatch};
   std::set<std::string_view> distinct;
   for (std::string_view text : texts) {
     EXPECT_FALSE(text.empty());

@@ -33,10 +33,11 @@ Block RandomBlock(std::size_t size, int channels, std::uint32_t seed) {
 /// (interleaved for stereo).
 std::vector<std::int16_t> DecodeBlock(const Block& bytes, std::uint16_t align, int channels) {
   ImaBlockState state;
-  std::vector<std::uint8_t> codes(ImaCodeBytes(align, channels));
-  EXPECT_TRUE(SplitImaBlock(bytes, align, channels, state, codes));
+  const AdpcmBlockLayout layout{channels, align};
+  std::vector<std::uint8_t> codes(ImaCodeBytes(layout));
+  EXPECT_TRUE(SplitImaBlock(bytes, layout, state, codes));
   std::vector<std::int16_t> out(20000);
-  auto count = static_cast<std::int32_t>(codes.size());
+  auto count = static_cast<std::int32_t>(ImaSamplesHeld(layout));
   if (channels == 2) {
     DecodeImaStereo(state, codes, out, count);
     out.resize(2 * static_cast<std::size_t>(count));
@@ -57,8 +58,8 @@ TEST(ImaAdpcm, BlockSizesGiveTheirFrameCounts) {
   const SizeCase cases[] = {{1, 256, 505}, {2, 2048, 2041}, {1, 1024, 2041}, {2, 512, 505}};
   for (const SizeCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.channels << " channel(s), block " << c.align);
-    EXPECT_EQ(ImaSamplesHeld(c.align, c.channels), static_cast<std::uint32_t>(c.frames));
-    EXPECT_FALSE(CheckImaFormat(c.channels, c.align, static_cast<std::uint16_t>(c.frames)));
+    EXPECT_EQ(ImaSamplesHeld({c.channels, c.align}), static_cast<std::uint32_t>(c.frames));
+    EXPECT_FALSE(CheckImaFormat({c.channels, c.align, static_cast<std::uint16_t>(c.frames)}));
     const auto samples = DecodeBlock(RandomBlock(c.align, c.channels, 7), c.align, c.channels);
     EXPECT_EQ(samples.size(), static_cast<std::size_t>(c.frames * c.channels));
   }
@@ -91,7 +92,7 @@ TEST(ImaAdpcm, PredictorAndStepIndexStayInRange) {
     state.sample[0] = c.sample;
     state.step_index[0] = c.step_index;
     std::vector<std::int16_t> out(c.expected.size());
-    auto count = static_cast<std::int32_t>(c.codes.size());
+    auto count = static_cast<std::int32_t>(2 * c.codes.size() + 1);  // every code of the bytes
     DecodeImaMono(state, c.codes, out, count);
     EXPECT_EQ(count, static_cast<std::int32_t>(c.expected.size()));
     EXPECT_EQ(out, c.expected);
@@ -202,29 +203,29 @@ TEST(ImaAdpcm, SplitIgnoresBytesPastTheBlockAndReportsAnEmptyRead) {
 
   ImaBlockState state;
   std::vector<std::uint8_t> codes(252);
-  EXPECT_FALSE(SplitImaBlock({}, 256, 1, state, codes));
+  EXPECT_FALSE(SplitImaBlock({}, {1, 256}, state, codes));
 }
 
 struct BoundsCase {
   const char* what;
   int channels;
   std::size_t code_bytes;  ///< what the codes buffer holds
-  std::int32_t count;      ///< what the caller asks for
+  std::int32_t count;      ///< frames the caller asks for
   std::size_t out_size;    ///< what the output buffer holds
   std::int32_t expected;   ///< samples (mono) or frames (stereo) written
 };
 
 TEST(ImaAdpcm, DecodersStayInsideTheirBuffers) {
   const BoundsCase cases[] = {
-      {"mono output shorter than the block", 1, 252, 252, 10, 10},
-      {"mono codes shorter than the count", 1, 10, 252, 600, 21},
+      {"mono output shorter than the block", 1, 252, 505, 10, 10},
+      {"mono codes shorter than the count", 1, 10, 505, 600, 21},
       {"mono negative count", 1, 252, -5, 600, 1},
-      {"mono empty output", 1, 252, 252, 0, 0},
-      {"stereo output shorter than the block", 2, 248, 248, 21, 10},
-      {"stereo partial group without channel-1 bytes", 2, 12, 12, 100, 9},
-      {"stereo partial group with two channel-1 bytes", 2, 14, 14, 100, 13},
-      {"stereo codes shorter than the count", 2, 16, 2000, 8000, 17},
-      {"stereo output of one sample", 2, 248, 248, 1, 0},
+      {"mono empty output", 1, 252, 505, 0, 0},
+      {"stereo output shorter than the block", 2, 248, 249, 21, 10},
+      {"stereo partial group without channel-1 bytes", 2, 12, 13, 100, 9},
+      {"stereo partial group with two channel-1 bytes", 2, 14, 15, 100, 13},
+      {"stereo codes shorter than the count", 2, 16, 2001, 8000, 17},
+      {"stereo output of one sample", 2, 248, 249, 1, 0},
   };
   const Block block = RandomBlock(4096, 2, 5);
   for (const BoundsCase& c : cases) {
@@ -248,7 +249,7 @@ TEST(ImaAdpcm, DecodersStayInsideTheirBuffers) {
     // What was written agrees with a decode into ample buffers.
     std::vector<std::uint8_t> all_codes(block.begin(), block.begin() + 4088);
     std::vector<std::int16_t> reference(20000);
-    std::int32_t all = 4088;
+    std::int32_t all = c.channels == 2 ? 4089 : 2 * 4088 + 1;
     if (c.channels == 2) DecodeImaStereo(state, all_codes, reference, all);
     else DecodeImaMono(state, all_codes, reference, all);
     const std::size_t written = static_cast<std::size_t>(count) * static_cast<std::size_t>(c.channels);

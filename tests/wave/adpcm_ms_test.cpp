@@ -40,22 +40,24 @@ Block RandomBlock(std::size_t size, int channels, std::uint32_t seed) {
 std::vector<std::int16_t> DecodeBlock(const Block& bytes, std::uint16_t align, int channels,
                                       std::uint16_t samples_per_block) {
   MsBlockState state;
-  std::vector<std::uint8_t> codes(MsCodeBytes(align, channels));
-  EXPECT_TRUE(SplitMsBlock(bytes, align, channels, state, codes));
+  const AdpcmBlockLayout layout{channels, align, samples_per_block};
+  std::vector<std::uint8_t> codes(MsCodeBytes(layout));
+  EXPECT_TRUE(SplitMsBlock(bytes, layout, state, codes));
   std::vector<std::int16_t> out(20000);
-  std::int32_t count = samples_per_block - 2;
+  std::int32_t count = samples_per_block;
   if (channels == 2) DecodeMsStereo(state, kCommonCoefs, codes, out, count);
   else DecodeMsMono(state, kCommonCoefs, codes, out, count);
-  out.resize(static_cast<std::size_t>(count) / 2);
+  out.resize(static_cast<std::size_t>(count * channels));
   return out;
 }
 
-/// Decodes `codes` for one mono channel starting from the given state.
+/// Decodes `count` codes for one mono channel starting from the given state.
 std::vector<std::int16_t> DecodeMono(MsBlockState& state, std::span<const MsCoefPair> coefs,
                                      const Block& codes, std::int32_t count) {
   std::vector<std::int16_t> out(static_cast<std::size_t>(count) + 2);
-  DecodeMsMono(state, coefs, codes, out, count);
-  out.resize(static_cast<std::size_t>(count) / 2);
+  std::int32_t frames = count + 2;  // the two header samples, then the codes
+  DecodeMsMono(state, coefs, codes, out, frames);
+  out.resize(static_cast<std::size_t>(frames));
   return out;
 }
 
@@ -70,23 +72,24 @@ TEST(MsAdpcm, BlockSizesGiveTheirByteCounts) {
   const SizeCase cases[] = {{1, 256, 500, 1000}, {2, 512, 500, 2000}, {1, 512, 1012, 2024}, {2, 1024, 1012, 4048}};
   for (const SizeCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.channels << " channel(s), block " << c.align);
-    EXPECT_EQ(MsSamplesHeld(c.align, c.channels), c.samples_per_block);
-    EXPECT_FALSE(CheckMsFormat(c.channels, c.align, c.samples_per_block, 7, 50));
+    const AdpcmBlockLayout layout{c.channels, c.align, c.samples_per_block};
+    EXPECT_EQ(MsSamplesHeld(layout), c.samples_per_block);
+    EXPECT_FALSE(CheckMsFormat(layout, 7, 50));
     MsBlockState state;
-    std::vector<std::uint8_t> codes(MsCodeBytes(c.align, c.channels));
-    ASSERT_TRUE(SplitMsBlock(RandomBlock(c.align, c.channels, 3), c.align, c.channels, state, codes));
+    std::vector<std::uint8_t> codes(MsCodeBytes(layout));
+    ASSERT_TRUE(SplitMsBlock(RandomBlock(c.align, c.channels, 3), layout, state, codes));
     std::vector<std::int16_t> window(8192);
-    std::int32_t count = c.samples_per_block - 2;
+    std::int32_t count = c.samples_per_block;
     if (c.channels == 2) DecodeMsStereo(state, kCommonCoefs, codes, window, count);
     else DecodeMsMono(state, kCommonCoefs, codes, window, count);
-    EXPECT_EQ(count, c.bytes);
+    EXPECT_EQ(count * 2 * c.channels, c.bytes);  // frames of 16-bit samples
   }
 }
 
 TEST(MsAdpcm, HeaderSamplesComeOldestFirst) {
   const Block mono = {3, 0x10, 0x00, 0x34, 0x12, 0xFE, 0xFF};
   MsBlockState state;
-  ASSERT_TRUE(SplitMsBlock(mono, 7, 1, state, {}));
+  ASSERT_TRUE(SplitMsBlock(mono, {1, 7}, state, {}));
   EXPECT_EQ(state.predictor[0], 3);
   EXPECT_EQ(state.delta[0], 16);
   EXPECT_EQ(state.sample1[0], 0x1234);
@@ -94,18 +97,18 @@ TEST(MsAdpcm, HeaderSamplesComeOldestFirst) {
   std::vector<std::int16_t> out(2);
   std::int32_t count = 0;
   DecodeMsMono(state, kCommonCoefs, {}, out, count);
-  EXPECT_EQ(count, 4);
+  EXPECT_EQ(count * 2, 4);  // bytes of the frames
   EXPECT_EQ(out, (std::vector<std::int16_t>{-2, 0x1234}));
 
   // Both predictor indexes, both deltas, both newer samples, both older samples.
   const Block stereo = {1, 2, 20, 0, 30, 0, 11, 0, 21, 0, 12, 0, 22, 0};
-  ASSERT_TRUE(SplitMsBlock(stereo, 14, 2, state, {}));
+  ASSERT_TRUE(SplitMsBlock(stereo, {2, 14}, state, {}));
   EXPECT_EQ(state.predictor[1], 2);
   EXPECT_EQ(state.delta[1], 30);
   out.assign(4, 0);
   count = 0;
   DecodeMsStereo(state, kCommonCoefs, {}, out, count);
-  EXPECT_EQ(count, 8);
+  EXPECT_EQ(count * 4, 8);  // bytes of the frames
   EXPECT_EQ(out, (std::vector<std::int16_t>{12, 22, 11, 21}));
 }
 
@@ -220,14 +223,14 @@ TEST(MsAdpcm, ShortBlockDecodesAsIfZeroFilled) {
   }
   MsBlockState state;
   std::vector<std::uint8_t> codes(249);
-  EXPECT_FALSE(SplitMsBlock({}, 256, 1, state, codes));
+  EXPECT_FALSE(SplitMsBlock({}, {1, 256}, state, codes));
 }
 
 struct BoundsCase {
   const char* what;
   int channels;
   std::size_t code_bytes;  ///< what the codes buffer holds
-  std::int32_t count;      ///< what the caller asks for
+  std::int32_t count;      ///< frames the caller asks for
   std::size_t out_size;    ///< what the output buffer holds
   std::int32_t expected;   ///< bytes written
 };
@@ -292,13 +295,14 @@ TEST(MsAdpcm, MatchesTheCodecDefinitionOnRandomBlocks) {
     SCOPED_TRACE(round);
 
     MsBlockState state;
-    std::vector<std::uint8_t> codes(MsCodeBytes(align, channels));
-    ASSERT_TRUE(SplitMsBlock(block, align, channels, state, codes));
+    const AdpcmBlockLayout layout{channels, align};
+    std::vector<std::uint8_t> codes(MsCodeBytes(layout));
+    ASSERT_TRUE(SplitMsBlock(block, layout, state, codes));
     std::vector<std::int16_t> out(2 * static_cast<std::size_t>(align) + 4);
-    auto count = static_cast<std::int32_t>(channels == 2 ? codes.size() : 2 * codes.size());
+    auto count = static_cast<std::int32_t>(MsSamplesHeld(layout));
     if (channels == 2) DecodeMsStereo(state, coefs, codes, out, count);
     else DecodeMsMono(state, coefs, codes, out, count);
-    out.resize(static_cast<std::size_t>(count) / 2);
+    out.resize(static_cast<std::size_t>(count * channels));
     ASSERT_EQ(out, PlainDecode(block, channels, coefs));
   }
 }
@@ -323,12 +327,13 @@ TEST(MsAdpcm, WideCoefficientPairsDecodeExactlyInStereo) {
         block[at] = run % 3 == 0 ? 0x77 : run % 3 == 1 ? 0x88 : static_cast<std::uint8_t>(random());
       }
       MsBlockState state;
-      std::vector<std::uint8_t> codes(MsCodeBytes(614, 2));
-      ASSERT_TRUE(SplitMsBlock(block, 614, 2, state, codes));
+      const AdpcmBlockLayout layout{2, 614};
+      std::vector<std::uint8_t> codes(MsCodeBytes(layout));
+      ASSERT_TRUE(SplitMsBlock(block, layout, state, codes));
       std::vector<std::int16_t> out(2 * 602);
-      auto count = static_cast<std::int32_t>(codes.size());
+      auto count = static_cast<std::int32_t>(MsSamplesHeld(layout));
       DecodeMsStereo(state, coefs, codes, out, count);
-      out.resize(static_cast<std::size_t>(count) / 2);
+      out.resize(static_cast<std::size_t>(count * 2));
       ASSERT_EQ(out, PlainDecode(block, 2, coefs));
     }
   }
@@ -336,14 +341,14 @@ TEST(MsAdpcm, WideCoefficientPairsDecodeExactlyInStereo) {
 
 TEST(MsAdpcm, DecodersStayInsideTheirBuffers) {
   const BoundsCase cases[] = {
-      {"mono output shorter than the block", 1, 249, 498, 10, 20},
-      {"mono codes shorter than the count", 1, 10, 498, 600, 44},
+      {"mono output shorter than the block", 1, 249, 500, 10, 20},
+      {"mono codes shorter than the count", 1, 10, 500, 600, 44},
       {"mono negative count", 1, 249, -1, 600, 4},
-      {"mono output of one sample", 1, 249, 498, 1, 2},
-      {"stereo output shorter than the block", 2, 498, 498, 21, 40},
-      {"stereo codes shorter than the count", 2, 10, 498, 600, 48},
+      {"mono output of one sample", 1, 249, 500, 1, 2},
+      {"stereo output shorter than the block", 2, 498, 500, 21, 40},
+      {"stereo codes shorter than the count", 2, 10, 500, 600, 48},
       {"stereo negative count", 2, 498, -7, 600, 8},
-      {"stereo output of three samples", 2, 498, 498, 3, 4},
+      {"stereo output of three samples", 2, 498, 500, 3, 4},
   };
   const Block block = RandomBlock(600, 2, 17);
   for (const BoundsCase& c : cases) {
@@ -364,17 +369,17 @@ TEST(MsAdpcm, DecodersStayInsideTheirBuffers) {
     const std::span<std::int16_t> window(out.data(), c.out_size);
     if (c.channels == 2) DecodeMsStereo(state, kCommonCoefs, codes, window, count);
     else DecodeMsMono(state, kCommonCoefs, codes, window, count);
-    EXPECT_EQ(count, c.expected);
+    EXPECT_EQ(count * 2 * c.channels, c.expected);  // bytes of the frames
     for (std::size_t i = c.out_size; i < out.size(); ++i) EXPECT_EQ(out[i], 0x5A5A) << i;
 
     // What was written agrees with a decode into ample buffers.
     const std::vector<std::uint8_t> all_codes(block.begin(), block.begin() + 498);
     std::vector<std::int16_t> reference(2000);
     state = header;
-    std::int32_t all = c.channels == 2 ? 498 : 996;
+    std::int32_t all = c.channels == 2 ? 500 : 998;
     if (c.channels == 2) DecodeMsStereo(state, kCommonCoefs, all_codes, reference, all);
     else DecodeMsMono(state, kCommonCoefs, all_codes, reference, all);
-    const auto written = static_cast<std::ptrdiff_t>(count / 2);
+    const auto written = static_cast<std::ptrdiff_t>(count * c.channels);
     EXPECT_TRUE(std::equal(out.begin(), out.begin() + written, reference.begin()));
   }
 }

@@ -18,22 +18,17 @@
 #include "platform/acm.h"
 #include "support/files.h"
 #include "support/wav_writer.h"
+#include "support/tools.h"
 
 namespace vornek {
 namespace {
 
 using test::Bytes;
 using test::Chunk;
+using test::MissingMp3Encoder;
 using test::Riff;
 
 constexpr int kMp3FrameSamples = 1152;
-
-bool HaveMp3Encoder() {
-  static const bool available = [] {
-    return std::system("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libmp3lame") == 0;
-  }();
-  return available;
-}
 
 
 /// An MP3-in-WAV file of a sine as ffmpeg writes it, and its chunks.
@@ -205,7 +200,7 @@ struct FormatCase {
 class ConvertsEncodedSine : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(ConvertsEncodedSine, ToPcmOfTheFilesFormatLengthAndSignal) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const FormatCase c = GetParam();
   const Mp3Wav mp3 = EncodeSine(c.channels, c.rate, 2.0);
   TMemoryStream source(mp3.file);
@@ -246,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(MonoStereo44And48, ConvertsEncodedSine,
 class EncodedFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+    VORNEK_REQUIRE(MissingMp3Encoder());
     long_ = EncodeSine(1, 44100, 2.0);
     short_ = EncodeSine(1, 44100, 0.5, 500);
     ASSERT_GT(long_.encoded_samples, short_.encoded_samples + 4 * kMp3FrameSamples);
@@ -420,7 +415,7 @@ TEST(WaveConverterConvert, RefusedConversionKeepsTheHeldDataAndFormat) {
 }
 
 TEST(WaveConverterConvert, HeldPcmIsExactlyWhatWasProduced) {
-  if (!HaveMp3Encoder()) GTEST_SKIP() << "ffmpeg has no MP3 encoder";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   const Mp3Wav mp3 = EncodeSine(2, 48000, 1.0);
   TMemoryStream source(mp3.file);
   TWaveConverter converter;

@@ -115,6 +115,62 @@ TEST(WaveDelivery, APartialLastFrameIsDropped) {
   EXPECT_EQ(ReadAll(wave), Bytes(payload.begin(), payload.begin() + 1000));
 }
 
+TEST(WaveDelivery, PcmSamplesInWiderSlotsAreDeliveredSlotBySlot) {
+  // 24-bit samples in 4-byte slots, as a header of 24 bits and block align 8 says:
+  // 4410 frames of 8 bytes, each slot delivered whole as a 32-bit sample.
+  std::vector<std::int32_t> slots;
+  for (int i = 0; i < 2 * 4410; ++i) slots.push_back((i * 911 - 4000000) * 256);
+  const Bytes payload = PcmBytes(slots, 32);
+  TWaveProbe wave(Riff({{"fmt ", FmtBody(1, 2, 44100, 24, 8)}, {"data", payload}}));
+  ASSERT_EQ(OpenFailure(wave), "");
+  EXPECT_EQ(wave.GetBitsPerSample(), 32);
+  EXPECT_EQ(wave.TotalSamples, 4410);
+  EXPECT_EQ(ReadAll(wave, 1001 * 8), payload);
+}
+
+struct ShortCase {
+  std::string name;
+  Bytes file;
+  std::int64_t frames_short;  ///< after the end is reached
+};
+
+std::vector<ShortCase> ShortCases() {
+  Bytes ima_ext;
+  PutLE16(ima_ext, 505);
+  const Bytes ima_fmt = CompressedFmt(0x11, 1, 22050, 256, 4, ima_ext);
+  const Bytes ms_fmt = CompressedFmt(2, 1, 22050, 256, 4, MsExtension(500, kStandardMsCoefs));
+  const Bytes pcm_fmt = FmtBody(1, 2, 44100, 16, 4);
+  return {
+      {"pcm cut after 600 and a half frames", Riff({{"fmt ", pcm_fmt}, {"data", Pattern(2402), 4000u}}), 400},
+      {"pcm whole", Riff({{"fmt ", pcm_fmt}, {"data", Pattern(4000)}}), 0},
+      {"pcm with data size 0", Riff({{"fmt ", pcm_fmt}, {"data", Pattern(2400), 0u}}), 0},
+      {"pcm with data size 0xFFFFFFFF", Riff({{"fmt ", pcm_fmt}, {"data", Pattern(2400), 0xFFFFFFFFu}}), 0},
+      {"pcm with the size of a writer that could not seek back",
+       Riff({{"fmt ", pcm_fmt}, {"data", Pattern(2400), 0x7FFFF000u}}), 0},
+      {"double floats cut after 50 frames", Riff({{"fmt ", FmtBody(3, 1, 8000, 64, 8)}, {"data", Bytes(404), 800u}}),
+       50},
+      {"ima cut inside its second block",
+       Riff({{"fmt ", ima_fmt}, {"fact", Le32Bytes(3 * 505)}, {"data", Pattern(356), 768u}}), 505},
+      {"ima cut where fact ends",
+       Riff({{"fmt ", ima_fmt}, {"fact", Le32Bytes(600)}, {"data", Pattern(512), 768u}}), 0},
+      {"ms adpcm cut inside its second block",
+       Riff({{"fmt ", ms_fmt}, {"fact", Le32Bytes(1500)}, {"data", Pattern(300), 768u}}), 500},
+  };
+}
+
+TEST(WaveDelivery, AFileCutShortTellsHowManyFramesItLacksOnceItsEndIsReached) {
+  for (const ShortCase& c : ShortCases()) {
+    SCOPED_TRACE(c.name);
+    TWaveProbe wave(c.file);
+    ASSERT_EQ(OpenFailure(wave), "");
+    EXPECT_EQ(wave.FramesShort(), 0);
+    ReadAll(wave, 999 * 4);
+    EXPECT_TRUE(wave.EndOfData);
+    EXPECT_EQ(wave.FramesShort(), c.frames_short);
+    wave.Close();
+  }
+}
+
 // ---------------------------------------------------------------------------------
 // Sample formats
 

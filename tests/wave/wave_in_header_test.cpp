@@ -66,6 +66,14 @@ std::vector<KindCase> KindCases() {
       {"pcm8_mono", SimpleWav(1, 1, 8000, 8, Bytes(99)), K::wkPcm, 1, 8000, 8, 8, 99},
       {"pcm24_stereo", SimpleWav(1, 2, 48000, 24, Bytes(600)), K::wkPcm, 2, 48000, 24, 24, 600},
       {"pcm32_mono", SimpleWav(1, 1, 96000, 32, Bytes(400)), K::wkPcm, 1, 96000, 32, 32, 400},
+      // A block align of whole-byte slots wider than the samples: each slot is read
+      // whole, as the extensible format's containers are.
+      {"pcm24_in_4_byte_slots", Riff({{"fmt ", FmtBody(1, 2, 44100, 24, 8)}, {"data", Bytes(800)}}),
+       K::wkPcm, 2, 44100, 32, 32, 800, [](const TWaveIn& w) { EXPECT_EQ(w.BlockAlign, 8); }},
+      {"pcm16_in_3_byte_slots", Riff({{"fmt ", FmtBody(1, 1, 8000, 16, 3)}, {"data", Bytes(300)}}),
+       K::wkPcm, 1, 8000, 24, 24, 300},
+      {"pcm_block_align_0_packed", Riff({{"fmt ", FmtBody(1, 2, 8000, 16, 0)}, {"data", Bytes(400)}}),
+       K::wkPcm, 2, 8000, 16, 16, 400},
       {"float32", SimpleWav(3, 2, 44100, 32, Bytes(800)), K::wkFloat, 2, 44100, 32, 32, 800,
        [](const TWaveIn& w) { EXPECT_TRUE(w.FloatIsSingle); }},
       {"float64", SimpleWav(3, 1, 44100, 64, Bytes(800)), K::wkFloat, 1, 44100, 64, 32, 400,
@@ -367,6 +375,8 @@ std::vector<RefusalCase> RefusalCases() {
   PutLE16(ima_ext, 505);
   Bytes huge_rate = FmtBody(1, 2, 44100, 16, 4);
   huge_rate[7] = 0x80;  // 0x8000AC44
+  Bytes extensible_align_3 = ExtensibleFmtBody(2, 44100, 16, 16, false);
+  extensible_align_3[12] = 3;
   return {
       {"empty", {}, WaveErrorText(E::weNotWave)},
       {"text", Bytes(5000, 'a'), WaveErrorText(E::weNotWave)},
@@ -398,6 +408,17 @@ std::vector<RefusalCase> RefusalCases() {
        WaveErrorText(E::wePcmWidth, "20")},
       {"float_16_bits", Riff({{"fmt ", FmtBody(3, 1, 8000, 16, 2)}, {"data", Bytes(40)}}),
        WaveErrorText(E::weFloatWidth, "16")},
+      {"pcm16_stereo_block_align_2", Riff({{"fmt ", FmtBody(1, 2, 8000, 16, 2)}, {"data", Bytes(40)}}),
+       "The WAV format chunk is damaged: its block align of 2 bytes does not fit its channels and "
+       "sample width."},
+      {"pcm16_stereo_block_align_5", Riff({{"fmt ", FmtBody(1, 2, 8000, 16, 5)}, {"data", Bytes(40)}}),
+       WaveErrorText(E::weBlockAlign, "5")},
+      {"pcm16_in_5_byte_slots", Riff({{"fmt ", FmtBody(1, 1, 8000, 16, 5)}, {"data", Bytes(40)}}),
+       WaveErrorText(E::weBlockAlign, "5")},
+      {"pcm8_in_2_byte_slots", Riff({{"fmt ", FmtBody(1, 1, 8000, 8, 2)}, {"data", Bytes(40)}}),
+       WaveErrorText(E::weBlockAlign, "2")},
+      {"extensible_block_align_3_for_stereo", Riff({{"fmt ", extensible_align_3}, {"data", Bytes(40)}}),
+       WaveErrorText(E::weBlockAlign, "3")},
       {"too_many_channels", Riff({{"fmt ", FmtBody(1, 5000, 8000, 32, 20000)}, {"data", Bytes(40)}}),
        WaveErrorText(E::weTooManyChannels, "5000")},
       {"fmt_14_bytes",
@@ -431,6 +452,11 @@ std::vector<RefusalCase> RefusalCases() {
              {"fact", Le32Bytes(1)},
              {"data", Bytes(256)}}),
        "Unsupported IMA ADPCM format: 3 bits per sample (only 4 can be decoded)."},
+      {"ima_samples_per_block_below_the_block",
+       Riff({{"fmt ", CompressedFmt(0x11, 1, 22050, 1024, 4, Bytes{100, 0})},
+             {"fact", Le32Bytes(1)},
+             {"data", Bytes(1024)}}),
+       std::string(adpcm_errors::kSamplesPerBlockMismatch)},
       {"ima_three_channels",
        Riff({{"fmt ", CompressedFmt(0x11, 3, 22050, 256, 4, ima_ext)},
              {"fact", Le32Bytes(1)},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/tools.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
 #include "wave/wave_errors.h"
@@ -19,9 +20,6 @@ namespace {
 
 using K = TWaveKind;
 
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 /// Runs a shell command quietly; true when it succeeded.
 bool RunQuietly(const std::string& command) {
@@ -116,13 +114,12 @@ std::vector<ToolCase> ToolCases() {
 }
 
 TEST(WaveTools, FilesOfSoxAndFfmpegDeliverExactlyTheirSamples) {
-  const bool have_sox = HaveTool("sox"), have_ffmpeg = HaveTool("ffmpeg");
-  if (!have_sox && !have_ffmpeg) GTEST_SKIP() << "neither sox nor ffmpeg is installed";
+  VORNEK_REQUIRE(MissingTool("sox"));
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   TempDir dir;
   int ran = 0;
   for (const ToolCase& c : ToolCases()) {
     SCOPED_TRACE(c.name);
-    if ((c.tool == "sox" && !have_sox) || (c.tool == "ffmpeg" && !have_ffmpeg)) continue;
     const std::string wav = dir.File(c.name + ".wav"), raw = dir.File(c.name + ".raw");
     ASSERT_TRUE(RunQuietly(Fill(c.make, wav, raw))) << Fill(c.make, wav, raw);
     ASSERT_TRUE(RunQuietly(Fill(c.raw, wav, raw))) << Fill(c.raw, wav, raw);
@@ -150,8 +147,8 @@ TEST(WaveTools, FilesOfSoxAndFfmpegDeliverExactlyTheirSamples) {
 }
 
 TEST(WaveTools, AdpcmFilesOfSoxAndFfmpegAreClassified) {
-  const bool have_sox = HaveTool("sox"), have_ffmpeg = HaveTool("ffmpeg");
-  if (!have_sox && !have_ffmpeg) GTEST_SKIP() << "neither sox nor ffmpeg is installed";
+  VORNEK_REQUIRE(MissingTool("sox"));
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   TempDir dir;
   struct AdpcmCase {
     std::string name, tool, make;
@@ -168,7 +165,6 @@ TEST(WaveTools, AdpcmFilesOfSoxAndFfmpegAreClassified) {
   };
   for (const AdpcmCase& c : cases) {
     SCOPED_TRACE(c.name);
-    if ((c.tool == "sox" && !have_sox) || (c.tool == "ffmpeg" && !have_ffmpeg)) continue;
     const std::string wav = dir.File(c.name + ".wav");
     ASSERT_TRUE(RunQuietly(Fill(c.make, wav, ""))) << Fill(c.make, wav, "");
     TWaveIn wave;
@@ -182,9 +178,9 @@ TEST(WaveTools, AdpcmFilesOfSoxAndFfmpegAreClassified) {
     EXPECT_NEAR(frames, 0.7 * 22050, 2048);
     EXPECT_EQ(wave.Size, std::int64_t{frames} * 2 * c.channels);
     if (c.kind == K::wkImaAdpcm) {
-      EXPECT_EQ(wave.ImaSamplesPerBlock, ImaSamplesHeld(wave.ImaBlockAlign, c.channels));
+      EXPECT_EQ(wave.ImaSamplesPerBlock, ImaSamplesHeld({c.channels, wave.ImaBlockAlign}));
     } else {
-      EXPECT_EQ(wave.SamplesPerBlock, MsSamplesHeld(wave.BlockAlign, c.channels));
+      EXPECT_EQ(wave.SamplesPerBlock, MsSamplesHeld({c.channels, wave.BlockAlign}));
       EXPECT_EQ(wave.CoefCount, 7);
       EXPECT_EQ(wave.Coefs[1].Coef1, 512);
       EXPECT_EQ(wave.Coefs[1].Coef2, -256);
@@ -194,11 +190,10 @@ TEST(WaveTools, AdpcmFilesOfSoxAndFfmpegAreClassified) {
 }
 
 TEST(WaveTools, MpegLayer3InWavIsConvertedToPcmOnOpen) {
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  VORNEK_REQUIRE(MissingMp3Encoder());
   TempDir dir;
   const std::string wav = dir.File("mp3.wav");
-  if (!RunQuietly(kSine + "44100 -c:a libmp3lame " + Quote(wav)))
-    GTEST_SKIP() << "this ffmpeg has no MPEG Layer 3 encoder";
+  ASSERT_TRUE(RunQuietly(kSine + "44100 -c:a libmp3lame " + Quote(wav)));
   TWaveIn wave;
   wave.SetFileName(wav);
   ASSERT_EQ(OpenFailure(wave), "");

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <random>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -52,7 +55,6 @@ void File::Close() {
 }
 
 File File::Open(const std::u16string& name, std::uint16_t mode, std::string& error) {
-  File file;
   const bool create = mode == kModeCreate;
   bool reads = true, writes = true, shares_read = false, shares_write = false;
   if (!create) {
@@ -63,14 +65,80 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
     shares_read = share == 0x20 || share == 0x40;
     shares_write = share == 0x30 || share == 0x40;
   }
-  int flags = O_CLOEXEC | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+  // Never blocks in the open itself (a pipe without a writer would wait for one), and
+  // never writes through a link.
+  int flags = O_CLOEXEC | O_NONBLOCK | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+  if (writes) flags |= O_NOFOLLOW;
   if (create) flags |= O_CREAT;  // emptied below, once sharing allows it
-  const std::string path = WideToUtf8(name);
-  const int fd = ::open(path.c_str(), flags, 0666);
+  const int fd = ::open(WideToAnsi(name).c_str(), flags, 0666);
   if (fd < 0) {
     error = ErrorText(errno);
+    return File();
+  }
+  File file = Adopt(fd, reads, writes, shares_read, shares_write, error);
+  // An empty file is left alone: emptying it anyway costs a forced write-back when
+  // it is closed on some file systems (a truncated file is flushed on close).
+  struct stat info {};
+  if (file && create && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size != 0 &&
+      ::ftruncate(fd, 0) != 0) {
+    error = ErrorText(errno);
+    file.Close();
+  }
+  return file;
+}
+
+File File::CreateBeside(const std::u16string& target, std::u16string& name, std::string& error) {
+  const std::string path = WideToAnsi(target);
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    error = ErrorText(EISDIR);
+    return File();
+  }
+  // The target's own name must fit its folder: it is checked now, not when the whole
+  // file has been written. The hidden name is cut to fit where the target just fits.
+  long name_max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+  if (base.size() > static_cast<std::size_t>(name_max)) {
+    error = ErrorText(ENAMETOOLONG);
+    return File();
+  }
+  constexpr std::size_t kDecoration = 8;  // "." before, "." and six characters after
+  const std::string kept = base.substr(0, static_cast<std::size_t>(name_max) > kDecoration
+                                              ? static_cast<std::size_t>(name_max) - kDecoration
+                                              : 0);
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = folder + "." + kept + ".";
+    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      error = ErrorText(errno);
+      return File();
+    }
+    File file = Adopt(fd, true, true, false, false, error);
+    if (!file) {
+      ::unlink(candidate.c_str());
+      return file;
+    }
+    name = AnsiToWide(candidate);
     return file;
   }
+  error = ErrorText(EEXIST);
+  return File();
+}
+
+bool File::IsRegular() const {
+  struct stat info {};
+  return handle_ >= 0 && ::fstat(static_cast<int>(handle_), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+File File::Adopt(int fd, bool reads, bool writes, bool shares_read, bool shares_write, std::string& error) {
+  File file;
   file.handle_ = fd;
   struct stat info {};
   if (::fstat(fd, &info) != 0) {
@@ -83,28 +151,23 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
     file.Close();
     return file;
   }
-  {
-    std::lock_guard lock(share_mutex);
-    auto& table = ShareTable();
-    for (const ShareEntry& other : table) {
-      if (other.device != info.st_dev || other.inode != info.st_ino) continue;
-      const bool conflict = (reads && !other.shares_read) || (writes && !other.shares_write) ||
-                            (other.reads && !shares_read) || (other.writes && !shares_write);
-      if (conflict) {
-        error = ErrorText(EBUSY);
-        file.Close();
-        return file;
-      }
+  // Back to blocking reads and writes: only the open itself was not to wait.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::lock_guard lock(share_mutex);
+  auto& table = ShareTable();
+  for (const ShareEntry& other : table) {
+    if (other.device != info.st_dev || other.inode != info.st_ino) continue;
+    const bool conflict = (reads && !other.shares_read) || (writes && !other.shares_write) ||
+                          (other.reads && !shares_read) || (other.writes && !shares_write);
+    if (conflict) {
+      error = ErrorText(EBUSY);
+      file.Close();
+      return file;
     }
-    table.push_back({info.st_dev, info.st_ino, reads, writes, shares_read, shares_write});
-    file.share_ = &table.back();
   }
-  // An empty file is left alone: emptying it anyway costs a forced write-back when
-  // it is closed on some file systems (a truncated file is flushed on close).
-  if (create && info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
-    error = ErrorText(errno);
-    file.Close();
-  }
+  table.push_back({info.st_dev, info.st_ino, reads, writes, shares_read, shares_write});
+  file.share_ = &table.back();
   return file;
 }
 
@@ -162,13 +225,19 @@ std::int64_t File::Size(std::string& error) const {
 
 bool SameFile(const std::u16string& a, const std::u16string& b) {
   struct stat first {}, second {};
-  if (::stat(WideToUtf8(a).c_str(), &first) != 0) return false;
-  if (::stat(WideToUtf8(b).c_str(), &second) != 0) return false;
+  if (::stat(WideToAnsi(a).c_str(), &first) != 0) return false;
+  if (::stat(WideToAnsi(b).c_str(), &second) != 0) return false;
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 bool DeleteFileByName(const std::u16string& name) {
-  return ::unlink(WideToUtf8(name).c_str()) == 0;
+  return ::unlink(WideToAnsi(name).c_str()) == 0;
+}
+
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, std::string& error) {
+  if (::rename(WideToAnsi(from).c_str(), WideToAnsi(to).c_str()) == 0) return true;
+  error = ErrorText(errno);
+  return false;
 }
 
 }  // namespace vornek::platform

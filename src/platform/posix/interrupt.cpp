@@ -1,5 +1,6 @@
-// Ctrl-C on POSIX: the signal handler only writes a byte to a pipe; a thread of its
-// own reads the pipe and runs the handler, where locking and posting are allowed.
+// Interrupts on POSIX (SIGINT, SIGTERM, SIGHUP): the signal handler only writes the
+// signal's number to a pipe; a thread of its own reads the pipe and runs the handler,
+// where locking and posting are allowed.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,33 +16,35 @@ namespace {
 
 int pipe_fds[2] = {-1, -1};
 std::mutex handler_mutex;
-std::function<void()>& Handler() {
-  static std::function<void()> handler;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+std::function<void(int)>& Handler() {
+  static std::function<void(int)> handler;
   return handler;
 }
 
-extern "C" void OnSignal(int) {
+extern "C" void OnSignal(int signal) {
   const int saved = errno;
-  const char byte = 1;
+  const auto byte = static_cast<unsigned char>(signal);
   [[maybe_unused]] const ssize_t ignored = ::write(pipe_fds[1], &byte, 1);
   errno = saved;
 }
 
 void Watch() {
-  char byte;
+  unsigned char byte;
   for (;;) {
     const ssize_t got = ::read(pipe_fds[0], &byte, 1);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return;
     // Under the lock, so that clearing the handler waits for a call under way.
     std::lock_guard lock(handler_mutex);
-    if (Handler()) Handler()();
+    if (Handler()) Handler()(128 + byte);
   }
 }
 
 }  // namespace
 
-void SetInterruptHandler(std::function<void()> handler) {
+void SetInterruptHandler(std::function<void(int status)> handler) {
   static std::once_flag started;
   std::call_once(started, [] {
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return;
@@ -56,7 +59,14 @@ void SetInterruptHandler(std::function<void()> handler) {
   action.sa_handler = install && pipe_fds[1] >= 0 ? OnSignal : SIG_DFL;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
+  for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
+}
+
+void IgnoreClosedPipes() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 }  // namespace vornek::platform

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
+#include <random>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -86,6 +88,44 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
   }
   file.handle_ = reinterpret_cast<std::intptr_t>(handle);
   return file;
+}
+
+File File::CreateBeside(const std::u16string& target, std::u16string& name, std::string& error) {
+  const DWORD attributes = ::GetFileAttributesW(WideName(target));
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = ErrorText(ERROR_ACCESS_DENIED);  // what creating a file over a folder says
+    return File();
+  }
+  const std::size_t end_of_folder = target.find_last_of(u"\\/:");
+  const std::u16string folder = end_of_folder == std::u16string::npos ? u"" : target.substr(0, end_of_folder + 1);
+  const std::u16string base = end_of_folder == std::u16string::npos ? target : target.substr(end_of_folder + 1);
+  static constexpr char16_t kLetters[] = u"abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Hidden while it is written; the attribute goes before the file is put in place.
+    std::u16string candidate = folder + base.substr(0, 200) + u".";
+    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (std::size(kLetters) - 1)];
+    candidate += u".tmp";
+    // CREATE_NEW fails on any name that exists, a link included: nothing is followed.
+    const HANDLE handle = ::CreateFileW(WideName(candidate), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD code = ::GetLastError();
+      if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) continue;
+      error = ErrorText(code);
+      return File();
+    }
+    File file;
+    file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    name = candidate;
+    return file;
+  }
+  error = ErrorText(ERROR_FILE_EXISTS);
+  return File();
+}
+
+bool File::IsRegular() const {
+  return handle_ >= 0 && ::GetFileType(Native(handle_)) == FILE_TYPE_DISK;
 }
 
 std::size_t File::Read(void* buffer, std::size_t count, std::string& error) {
@@ -178,5 +218,13 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
 }
 
 bool DeleteFileByName(const std::u16string& name) { return ::DeleteFileW(WideName(name)) != FALSE; }
+
+bool MoveReplacing(const std::u16string& from, const std::u16string& to, std::string& error) {
+  // The file was hidden while it was written (CreateBeside); in place it is a plain file.
+  ::SetFileAttributesW(WideName(from), FILE_ATTRIBUTE_NORMAL);
+  if (::MoveFileExW(WideName(from), WideName(to), MOVEFILE_REPLACE_EXISTING) != FALSE) return true;
+  error = LastErrorText();
+  return false;
+}
 
 }  // namespace vornek::platform

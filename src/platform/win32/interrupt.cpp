@@ -10,8 +10,10 @@ namespace vornek::platform {
 namespace {
 
 std::mutex handler_mutex;
-std::function<void()>& Handler() {
-  static std::function<void()> handler;
+constexpr int kInterruptStatus = 130;  // what shells report for Ctrl-C
+
+std::function<void(int)>& Handler() {
+  static std::function<void(int)> handler;
   return handler;
 }
 
@@ -20,17 +22,19 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   // Under the lock, so that clearing the handler waits for a call under way.
   std::lock_guard lock(handler_mutex);
   if (!Handler()) return FALSE;  // the default: the process ends
-  Handler()();
+  Handler()(kInterruptStatus);
   return TRUE;
 }
 
 }  // namespace
 
-void SetInterruptHandler(std::function<void()> handler) {
+void SetInterruptHandler(std::function<void(int status)> handler) {
   static std::once_flag installed;
   std::call_once(installed, [] { ::SetConsoleCtrlHandler(OnConsoleControl, TRUE); });
   std::lock_guard lock(handler_mutex);
   Handler() = std::move(handler);
 }
+
+void IgnoreClosedPipes() {}  // a write to a closed pipe fails with an error here already
 
 }  // namespace vornek::platform

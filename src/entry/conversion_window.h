@@ -7,6 +7,8 @@
 // the output's three event handlers each inside one synchronised delivery.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,6 +45,10 @@ class TForm1 {
   std::unique_ptr<TFLACOut> FLACOut1;
   /// The path given to the call, in the system's narrow code page.
   std::string SourceFileName;
+  /// The same path in UTF-16, by which the files are opened: the narrow one turned
+  /// into UTF-16, or the one the command was given when the narrow code page cannot
+  /// spell it (then SourceFileName is only its narrow form, for texts).
+  std::u16string SourceWideFileName;
 
  private:
   platform::ModalWindow Window;
@@ -59,5 +65,20 @@ inline constexpr const char* kOutputIsInputMessage =
 /// loop dispatched) returns at once; a call from a thread other than the one that
 /// loaded the library shows a failure instead of converting.
 void ConvertFile(platform::WindowHandle owner, const char* path);
+/// The same for a path in UTF-16: the command's way to convert a file whose name the
+/// narrow code page cannot spell. Not exported: the library's call stays narrow.
+void ConvertFile(platform::WindowHandle owner, const std::u16string& path);
+
+/// What a program that converts in process (the command) hears of a conversion
+/// besides the message box. Each handler runs on the host thread, inside ConvertFile.
+struct TConversionWatch {
+  /// Each change of the whole percentage converted, from the output's progress events.
+  std::function<void(std::int32_t percent)> OnProgress;
+  /// After a conversion that ended well: the input ended `frames` sample frames before
+  /// its data chunk said it would (what was there was converted).
+  std::function<void(std::int64_t frames)> OnEndedEarly;
+};
+/// Sets the watch for the conversions from now on (an empty one to stop). Host thread.
+void WatchConversions(TConversionWatch watch);
 
 }  // namespace vornek

@@ -1,4 +1,4 @@
-#include "entry/unit1.h"
+#include "entry/conversion_window.h"
 
 #include <atomic>
 #include <exception>
@@ -20,6 +20,7 @@ struct StoredForm {
   bool WaveIn1Loop;
   std::int64_t WaveIn1EndSample;
   std::uint16_t ShareMode;
+  bool KeepStoppedFile;  // a conversion that is stopped leaves no FLAC file behind
   bool BestModelSearch;
   std::uint16_t BlockSize;
   std::int32_t CompressionLevel;  // FormActivate replaces it by 2
@@ -39,6 +40,7 @@ constexpr StoredForm kForm1Stored = {
     /*WaveIn1Loop=*/false,
     /*WaveIn1EndSample=*/-1,
     /*ShareMode=*/1,
+    /*KeepStoppedFile=*/false,
     /*BestModelSearch=*/false,
     /*BlockSize=*/4608,
     /*CompressionLevel=*/-1,
@@ -55,6 +57,39 @@ constexpr StoredForm kForm1Stored = {
 // The window of the call in progress; the call is not re-entrant.
 TForm1* Form1 = nullptr;
 std::atomic<bool> call_running{false};
+TConversionWatch watch;  // host thread only
+
+/// Runs the conversion of the path given in both forms.
+void Convert(platform::WindowHandle owner, const std::string& narrow, const std::u16string& wide) {
+  // Synchronised deliveries run only on the thread that loaded the library: from any
+  // other thread the conversion could only wait for ever.
+  if (!platform::OnHostThread()) {
+    platform::ShowMessage(
+        "The conversion must be called on the thread that loaded the library.");
+    return;
+  }
+  if (call_running.exchange(true)) return;  // a call from inside a running call
+  struct EndOfCall {
+    ~EndOfCall() {
+      Form1 = nullptr;
+      platform::SetOwnerWindow(0);
+      call_running = false;
+    }
+  } end_of_call;
+  try {
+    platform::SetOwnerWindow(owner);
+    auto form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    form->SourceFileName = narrow;
+    form->SourceWideFileName = wide;
+    form->ShowModal();
+    form->FLACOut1->Stop(false);
+  } catch (const std::exception& e) {
+    platform::ShowMessage(e.what());
+  } catch (...) {
+    platform::ShowMessage("The conversion failed.");
+  }
+}
 
 }  // namespace
 
@@ -74,6 +109,7 @@ TForm1::TForm1() : Window(kForm1Stored.Caption) {
   FLACOut1->OnProgress = [this](TAuOutput* sender) { FLACOut1Progress(sender); };
   FLACOut1->OnThreadException = [this](TAuOutput* sender) { FLACOut1ThreadException(sender); };
   FLACOut1->ShareMode = s.ShareMode;
+  FLACOut1->KeepStoppedFile = s.KeepStoppedFile;
   FLACOut1->SetBestModelSearch(s.BestModelSearch);
   FLACOut1->SetBlockSize(s.BlockSize);
   FLACOut1->SetCompressionLevel(s.CompressionLevel);
@@ -101,13 +137,14 @@ int TForm1::ShowModal() {
 void TForm1::FormCreate() { Window.SetBounds(0, 0, 0, 0); }
 
 void TForm1::FormActivate() {
-  WaveIn1->SetFileName(SourceFileName);
-  FLACOut1->SetFileName(FlacFileName(SourceFileName));
+  // Files are opened by the UTF-16 name; the narrow one only says which in texts.
+  WaveIn1->SetWideFileName(SourceWideFileName);
+  FLACOut1->SetWideFileName(FlacFileName(SourceWideFileName));
   // The output name can name the input itself (a source whose extension is already
   // ".flac", in any letter case on a case-insensitive file system): deleting it would
   // destroy the input, so nothing is deleted or written.
-  const std::u16string input = platform::AnsiToWide(SourceFileName);
-  const std::u16string output = platform::AnsiToWide(FLACOut1->GetFileName());
+  const std::u16string& input = SourceWideFileName;
+  const std::u16string& output = FLACOut1->GetWideFileName();
   if (platform::SameFile(input, output)) {
     platform::ShowMessage(kOutputIsInputMessage);
     Close();
@@ -121,10 +158,16 @@ void TForm1::FormActivate() {
 
 void TForm1::FormClose() { FLACOut1->Stop(false); }
 
-void TForm1::FLACOut1Progress(TAuOutput* /*sender*/) { platform::ProcessMessages(); }
+void TForm1::FLACOut1Progress(TAuOutput* /*sender*/) {
+  platform::ProcessMessages();
+  if (watch.OnProgress) watch.OnProgress(FLACOut1->LastProgress);
+}
 
 void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
   FLACOut1->Stop(false);
+  const std::int64_t short_by = WaveIn1->FramesShort();
+  if (short_by > 0 && FLACOut1->GetExceptionMessage().empty() && watch.OnEndedEarly)
+    watch.OnEndedEarly(short_by);
   Close();
 }
 
@@ -133,33 +176,14 @@ void TForm1::FLACOut1ThreadException(TAuOutput* /*sender*/) {
 }
 
 void ConvertFile(platform::WindowHandle owner, const char* path) {
-  // Synchronised deliveries run only on the thread that loaded the library: from any
-  // other thread the conversion could only wait for ever.
-  if (!platform::OnHostThread()) {
-    platform::ShowMessage(
-        "The conversion must be called on the thread that loaded the library.");
-    return;
-  }
-  if (call_running.exchange(true)) return;  // a call from inside a running call
-  struct EndOfCall {
-    ~EndOfCall() {
-      Form1 = nullptr;
-      platform::SetOwnerWindow(0);
-      call_running = false;
-    }
-  } end_of_call;
-  try {
-    platform::SetOwnerWindow(owner);
-    auto form = std::make_unique<TForm1>();
-    Form1 = form.get();
-    form->SourceFileName = path != nullptr ? path : "";
-    form->ShowModal();
-    form->FLACOut1->Stop(false);
-  } catch (const std::exception& e) {
-    platform::ShowMessage(e.what());
-  } catch (...) {
-    platform::ShowMessage("The conversion failed.");
-  }
+  const std::string narrow = path != nullptr ? path : "";
+  Convert(owner, narrow, platform::AnsiToWide(narrow));
 }
+
+void ConvertFile(platform::WindowHandle owner, const std::u16string& path) {
+  Convert(owner, platform::WideToAnsi(path), path);
+}
+
+void WatchConversions(TConversionWatch watch_from_now) { watch = std::move(watch_from_now); }
 
 }  // namespace vornek

@@ -1,0 +1,148 @@
+#include "wave/chunk_walker.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "wave/bytes.h"
+#include "wave/wave_errors.h"
+
+namespace vornek {
+
+namespace {
+
+bool Printable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
+
+constexpr std::uint64_t k4GiB = std::uint64_t{1} << 32;
+
+/// The "data" size a writer that cannot seek back to fill it in puts when it knows it
+/// will not (the largest size some tools write, a little below 2 GiB).
+constexpr std::uint32_t kUnknownSizeBelow2GiB = 0x7FFFF000;
+
+}  // namespace
+
+bool SameChunkId(const std::uint8_t* read, const char* expected) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto want = static_cast<std::uint8_t>(expected[i]);
+    const auto difference = static_cast<std::uint8_t>(read[i] - want);
+    if (difference != 0 && difference != 0x20 && difference != 0xE0) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------
+// TBufferedReader
+
+TBufferedReader::TBufferedReader(TStream& stream) : stream_(stream), size_(stream.Size()) {}
+
+std::size_t TBufferedReader::ReadAt(std::int64_t at, void* out, std::size_t count) {
+  if (at < 0 || at >= size_ || count == 0) return 0;
+  const auto left = static_cast<std::uint64_t>(size_ - at);
+  if (count > left) count = static_cast<std::size_t>(left);
+  auto* to = static_cast<std::uint8_t*>(out);
+  const std::int64_t buffered_end = buffer_start_ + static_cast<std::int64_t>(buffer_.size());
+  if (at >= buffer_start_ && static_cast<std::int64_t>(count) <= buffered_end - at) {
+    std::memcpy(to, buffer_.data() + (at - buffer_start_), count);
+    return count;
+  }
+  stream_.SetPosition(at);
+  if (count >= kBufferBytes) return ReadStreamFully(stream_, to, count);
+  buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBufferBytes, left)));
+  buffer_.resize(ReadStreamFully(stream_, buffer_.data(), buffer_.size()));
+  buffer_start_ = at;
+  count = std::min(count, buffer_.size());
+  std::memcpy(to, buffer_.data(), count);
+  return count;
+}
+
+// ---------------------------------------------------------------------------------
+// TChunkWalker
+
+TChunkWalker::TChunkWalker(TStream& stream) : reader_(stream) {
+  // The bytes under test are head[end - 4, end); an id must end before byte 8192.
+  std::array<std::uint8_t, kHeaderSearchLimit> head;
+  const std::size_t have = reader_.ReadAt(0, head.data(), head.size());
+  const std::size_t last_end = std::min<std::size_t>(have, kHeaderSearchLimit - 1);
+  std::size_t end = 4;
+  while (end <= last_end && !SameChunkId(&head[end - 4], "RIFF")) ++end;
+  end += 4;  // the RIFF size, which nothing relies on
+  while (end <= last_end && !SameChunkId(&head[end - 4], "WAVE")) ++end;
+  if (end > last_end) RaiseWaveError(TWaveError::weNotWave);
+  at_ = static_cast<std::int64_t>(end);
+}
+
+bool TChunkWalker::Fits(std::int64_t at, std::uint64_t size) const {
+  return at >= 0 && at <= StreamSize() && size <= static_cast<std::uint64_t>(StreamSize() - at);
+}
+
+std::optional<TChunk> TChunkWalker::Current() {
+  const std::uint32_t header_bytes = layout_.HeaderBytes();
+  std::array<std::uint8_t, 8> header;
+  if (!Fits(at_, header_bytes) || reader_.ReadAt(at_, header.data(), header_bytes) < header_bytes)
+    return std::nullopt;
+  TChunk chunk;
+  std::copy_n(header.begin(), 4, chunk.Id.begin());
+  chunk.Start = at_;
+  chunk.Body = at_ + header_bytes;
+  chunk.SizeField = Le32(&header[4]);
+  chunk.Size = chunk.SizeField;
+  return chunk;
+}
+
+void TChunkWalker::Advance(const TChunk& chunk, const char* awaited) {
+  if (!Fits(chunk.Body, chunk.Size)) {
+    at_ = StreamSize();  // nothing can follow a body that runs past the end
+    return;
+  }
+  const std::int64_t unpadded = chunk.Body + static_cast<std::int64_t>(chunk.Size);
+  const std::uint64_t length = layout_.HeaderBytes() + chunk.Size;
+  const auto pad = static_cast<std::int64_t>((layout_.Alignment - length % layout_.Alignment) % layout_.Alignment);
+  at_ = unpadded + pad;
+  if (pad == 0 || layout_.Alignment != 2) return;
+
+  // The RIFF pad byte, or a writer that left it out.
+  const TLook at_unpadded = LookAt(unpadded, awaited);
+  if (at_unpadded == TLook::lkNone) return;
+  const TLook at_padded = LookAt(at_, awaited);
+  if (at_padded == TLook::lkNone || (at_unpadded == TLook::lkAwaited && at_padded != TLook::lkAwaited))
+    at_ = unpadded;
+}
+
+TChunkWalker::TLook TChunkWalker::LookAt(std::int64_t at, const char* awaited) {
+  std::array<std::uint8_t, 8> header;
+  if (!Fits(at, header.size()) || reader_.ReadAt(at, header.data(), header.size()) < header.size())
+    return TLook::lkNone;
+  if (!std::all_of(header.begin(), header.begin() + 4, Printable)) return TLook::lkNone;
+  // A "data" chunk may run past the end (a file cut short); no other chunk may.
+  if (!Fits(at + 8, Le32(&header[4])) && !SameChunkId(header.data(), "data")) return TLook::lkNone;
+  return SameChunkId(header.data(), awaited) ? TLook::lkAwaited : TLook::lkPlausible;
+}
+
+std::size_t TChunkWalker::ReadBody(const TChunk& chunk, void* out, std::size_t count) {
+  return reader_.ReadAt(chunk.Body, out, static_cast<std::size_t>(std::min<std::uint64_t>(count, chunk.Size)));
+}
+
+TPayload TChunkWalker::Payload(const TChunk& data) const {
+  TPayload payload;
+  payload.Begin = std::min(data.Body, StreamSize());
+  payload.End = StreamSize();
+  const auto remaining = static_cast<std::uint64_t>(StreamSize() - payload.Begin);
+  // A size of 0 or 0xFFFFFFFF is a writer that never came back to fill it in.
+  if (data.Size == 0 || data.SizeField == 0xFFFFFFFF) return payload;
+  if (remaining >= k4GiB) {
+    // A file past 4 GiB whose 32-bit size has wrapped: the payload is everything to
+    // the end (but a pad byte), when the size is what is left modulo 2^32.
+    const std::uint64_t beyond = (remaining - data.SizeField) % k4GiB;
+    if (beyond <= 1) {
+      payload.End -= static_cast<std::int64_t>(beyond);
+      return payload;
+    }
+  }
+  if (data.Size <= remaining) {
+    payload.End = payload.Begin + static_cast<std::int64_t>(data.Size);
+  } else if (data.SizeField != kUnknownSizeBelow2GiB) {
+    payload.Missing = static_cast<std::int64_t>(data.Size - remaining);
+  }
+  return payload;
+}
+
+}  // namespace vornek

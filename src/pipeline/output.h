@@ -10,9 +10,9 @@
 // runs Prepare, DoOutput and Done. The event thread asks the output, through its
 // TEventSource face, to wait for the worker to park and for the done handler.
 //
-// The worker's life is one state (TWorkerState) with the stop request and the done
-// delivery switch beside it, all under one mutex; every wait for it is a wait on its
-// condition. Busy, Active, Parked and the other flags are views of that state.
+// The worker's life is one state (TWorkerState), with the stop request and the flags
+// of the done delivery beside it, all under one mutex; every wait for it is a wait on
+// its condition. Busy, Active, Parked and the other flags are views of that state.
 #pragma once
 
 #include <atomic>

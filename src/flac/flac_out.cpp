@@ -221,7 +221,7 @@ void TFLACOut::Prepare() {
 }
 
 bool TFLACOut::DoOutput(bool abort) {
-  if (!Active) return true;
+  if (!Active()) return true;
   if (abort || !Feeder) return false;
   const TBlockFeeder::Block block = Feeder->Next();
   if (block.Frames == 0) {

@@ -1,11 +1,9 @@
 #include "pipeline/event_handler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <exception>
-
-#include "pipeline/module.h"
-#include "platform/host_thread.h"
 
 namespace vornek {
 
@@ -13,6 +11,10 @@ namespace {
 // Module-level state; outputs are created and destroyed on the host thread only.
 TEventHandler* the_event_handler = nullptr;
 std::int32_t EventHandlerUsers = 0;
+
+// The longest the thread sleeps without looking at its queue: only a signal taken by
+// another copy of the library's thread (the event is named) makes it matter.
+constexpr std::chrono::milliseconds kLongestIdleWait{100};
 }  // namespace
 
 TEventHandler* EventHandler() { return the_event_handler; }
@@ -36,21 +38,24 @@ TEventHandler::~TEventHandler() {
   thread_->Terminate();
   // Signalled so that the thread sees the request now, not after its current wait.
   WakeEvent.Set();
-  WaitRunningSynchronize([this] { return thread_->Finished(); });
+  {
+    std::unique_lock lock(QueueLock);
+    Changed.Wait(lock, [this] { return Ended; });
+  }
   thread_->WaitFor();
 }
 
-void TEventHandler::PostProgress(TAuOutput* output, const TOutputEvent& handler) {
-  PostEvent(std::make_unique<TEventRec>(TEventRec{TEventKind::ekProgress, output, handler}));
+void TEventHandler::PostProgress(TEventSource* output, std::function<void()> call) {
+  PostEvent(std::make_unique<TEventRec>(TEventRec{TEventKind::ekProgress, output, std::move(call)}));
 }
 
-void TEventHandler::PostThreadException(TAuOutput* output, const TOutputEvent& handler) {
+void TEventHandler::PostThreadException(TEventSource* output, std::function<void()> call) {
   PostEvent(
-      std::make_unique<TEventRec>(TEventRec{TEventKind::ekThreadException, output, handler}));
+      std::make_unique<TEventRec>(TEventRec{TEventKind::ekThreadException, output, std::move(call)}));
 }
 
-void TEventHandler::PostDone(TAuOutput* output, TAuThread* thread) {
-  PostEvent(std::make_unique<TEventRec>(TEventRec{TEventKind::ekDone, output, {}, thread}));
+void TEventHandler::PostDone(TEventSource* output) {
+  PostEvent(std::make_unique<TEventRec>(TEventRec{TEventKind::ekDone, output, {}}));
 }
 
 void TEventHandler::PostEvent(std::unique_ptr<TEventRec> record) {
@@ -70,12 +75,12 @@ std::unique_ptr<TEventRec> TEventHandler::TakeFirstEvent() {
   return record;
 }
 
-void TEventHandler::RemoveEvents(TAuOutput* output) {
+void TEventHandler::RemoveEvents(TEventSource* output) {
   std::lock_guard lock(QueueLock);
   std::erase_if(Queue, [output](const auto& record) { return record->Sender == output; });
 }
 
-void TEventHandler::BlockOutput(TAuOutput* output) {
+void TEventHandler::BlockOutput(TEventSource* output) {
   std::lock_guard lock(QueueLock);
   BlockedOutput = output;
 }
@@ -85,17 +90,15 @@ void TEventHandler::UnblockOutput() {
   BlockedOutput = nullptr;
 }
 
-void TEventHandler::ForgetOutput(TAuOutput* output) {
-  RemoveEvents(output);
-  WaitRunningSynchronize([&] {
-    std::lock_guard lock(QueueLock);
-    return CurrentSender != output;
-  });
+void TEventHandler::ForgetOutput(TEventSource* output) {
+  std::unique_lock lock(QueueLock);
+  std::erase_if(Queue, [output](const auto& record) { return record->Sender == output; });
+  Changed.Wait(lock, [&] { return CurrentSender != output; });
 }
 
 void TEventHandler::Deliver(const TEventRec& record) {
   try {
-    platform::Synchronize([&record] { record.Handler(record.Sender); });
+    platform::Synchronize(record.Call);
   } catch (const std::exception& e) {
     // A failing handler must not stop the deliveries that follow it.
     std::fprintf(stderr, "vornek: an event handler failed: %s\n", e.what());
@@ -108,29 +111,25 @@ void TEventHandler::Execute(platform::Thread& self) {
   while (!self.Terminated()) {
     while (std::unique_ptr<TEventRec> record = TakeFirstEvent()) {
       if (record->Kind == TEventKind::ekDone) {
-        TAuThread& worker = *record->Thread;
-        // OnDone may start the output again, and Run wakes only a parked worker. The
-        // worker signals WakeEvent when it parks; the 10 ms limit only bounds a missed
-        // signal. Consuming a post's signal here loses nothing: the queue is emptied
-        // before every wait below.
-        while (!worker.Parked && !worker.Finished()) WakeEvent.Wait(std::chrono::milliseconds(10));
-        TAuOutput& output = *record->Sender;
-        // The output is idle already: the worker cleared Busy before it posted this
-        // record. Clearing it here again could only hit a newer run that the host
-        // started in the meantime, which would then skip its Done.
+        // OnDone may start the output again, which only a parked worker can take.
+        TEventSource& output = *record->Sender;
+        output.WaitParked();
         RemoveEvents(&output);
-        if (output.OnDone && worker.DeliverDone) {
-          record->Handler = output.OnDone;
-          Deliver(*record);
-        }
-      } else {
-        Deliver(*record);
+        record->Call = output.DoneCall();
       }
+      if (record->Call) Deliver(*record);
+      record.reset();  // the call's captures go before the sender is let go
       std::lock_guard lock(QueueLock);
       CurrentSender = nullptr;
+      Changed.NotifyAll();
     }
-    WakeEvent.Wait(std::chrono::milliseconds(100));
+    // Every post signals; the queue is empty here, so a signal taken inside the loop
+    // above has lost nothing.
+    WakeEvent.Wait(kLongestIdleWait);
   }
+  std::lock_guard lock(QueueLock);
+  Ended = true;
+  Changed.NotifyAll();
 }
 
 }  // namespace vornek

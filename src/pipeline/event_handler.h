@@ -8,7 +8,12 @@
 //     its handler finds the output idle and may start it again);
 //   - events posted for the output being stopped synchronously (BlockOutput) are
 //     refused;
-//   - a done event is delivered only while the worker's DeliverDone is true.
+//   - whether a done event is delivered at all is the output's to say
+//     (TEventSource::DoneCall): a synchronous stop or the output's destruction
+//     withdraws it, also while its delivery waits for the host.
+//
+// The thread knows an output only as a TEventSource; outputs build on this header,
+// not the other way round.
 //
 // The thread exists from the creation of the first output to the destruction of the
 // last (AcquireEventHandler / ReleaseEventHandler, host thread only).
@@ -16,46 +21,63 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
-#include "pipeline/output.h"
+#include "platform/host_thread.h"
 #include "platform/threads.h"
 
 namespace vornek {
+
+/// An output as the event thread sees it. Progress and failure records carry their
+/// call, bound when they are posted; a done record asks its source when it is taken.
+class TEventSource {
+ public:
+  /// Event thread, for a done record just taken: returns once the worker that posted
+  /// it has parked (or has ended instead).
+  virtual void WaitParked() = 0;
+  /// Event thread, after WaitParked: the done delivery, bound to the output, or an
+  /// empty call when no done event is due (no handler, or the event was withdrawn).
+  virtual std::function<void()> DoneCall() = 0;
+
+ protected:
+  ~TEventSource() = default;
+};
 
 enum class TEventKind : std::uint8_t { ekProgress, ekDone, ekThreadException };
 
 struct TEventRec {
   TEventKind Kind;
-  TAuOutput* Sender;
-  TOutputEvent Handler;         ///< progress and failure: the handler as posted
-  TAuThread* Thread = nullptr;  ///< done only: the worker that finished the run
+  TEventSource* Sender;
+  /// Progress and failure: the handler as it was when posted, bound to its sender.
+  /// Done: filled from the sender when the record is delivered.
+  std::function<void()> Call;
 };
 
 class TEventHandler {
  public:
   TEventHandler();
-  ~TEventHandler();  // tells the thread to end and waits for it (host thread)
+  /// Host thread: tells the thread to end and waits for it, running synchronised
+  /// calls meanwhile (the thread may be in the middle of a delivery).
+  ~TEventHandler();
 
-  void PostProgress(TAuOutput* output, const TOutputEvent& handler);
-  void PostThreadException(TAuOutput* output, const TOutputEvent& handler);
-  void PostDone(TAuOutput* output, TAuThread* thread);
+  /// Worker threads: queue an event (or drop it, for a blocked output) and wake this
+  /// thread. `call` runs on the host thread.
+  void PostProgress(TEventSource* output, std::function<void()> call);
+  void PostThreadException(TEventSource* output, std::function<void()> call);
+  void PostDone(TEventSource* output);
 
   /// Drops every queued event of `output`.
-  void RemoveEvents(TAuOutput* output);
+  void RemoveEvents(TEventSource* output);
   /// Refuses every event posted for `output` until UnblockOutput. One at a time.
-  void BlockOutput(TAuOutput* output);
+  void BlockOutput(TEventSource* output);
   void UnblockOutput();
 
-  /// Worker: it has just parked. A done delivery waiting for it goes on at once
-  /// instead of at its next poll.
-  void NotifyParked() { WakeEvent.Set(); }
-
   /// Host thread, while `output` is destroyed (its worker has ended): drops its queued
-  /// events and waits, running synchronised calls, until the event thread no longer
-  /// holds one of its records. Nothing of `output` is touched by this thread afterwards.
-  void ForgetOutput(TAuOutput* output);
+  /// events and waits, running synchronised calls, until this thread no longer holds
+  /// one of its records. Nothing of `output` is touched by this thread afterwards.
+  void ForgetOutput(TEventSource* output);
 
  private:
   void Execute(platform::Thread& self);
@@ -63,12 +85,18 @@ class TEventHandler {
   std::unique_ptr<TEventRec> TakeFirstEvent();
   void Deliver(const TEventRec& record);
 
-  std::mutex QueueLock;  // guards Queue, BlockedOutput and Current's sender
+  std::mutex QueueLock;  // guards Queue, BlockedOutput, CurrentSender and Ended
+  platform::HostCondition Changed;  // CurrentSender or Ended changed
   std::deque<std::unique_ptr<TEventRec>> Queue;
-  TAuOutput* BlockedOutput = nullptr;
-  TAuOutput* CurrentSender = nullptr;
+  TEventSource* BlockedOutput = nullptr;
+  TEventSource* CurrentSender = nullptr;  // the sender of the record being handled
+  bool Ended = false;                     // the thread's body has returned
+  /// Signalled after every post and by the destructor. Its name makes it one object
+  /// with the event of every other copy of the library in the name space, and another
+  /// copy's thread may take a signal meant for this one: the thread never waits on it
+  /// for long.
   platform::AutoResetEvent WakeEvent{"mainevent"};
-  std::unique_ptr<platform::Thread> thread_;
+  std::unique_ptr<platform::Thread> thread_;  // last: it starts once the rest exists
 };
 
 /// The one event thread, or null while no output exists.

@@ -4,9 +4,6 @@
 #include <exception>
 
 #include "pipeline/au_exception.h"
-#include "pipeline/event_handler.h"
-#include "pipeline/module.h"
-#include "platform/host_thread.h"
 
 namespace vornek {
 
@@ -14,74 +11,173 @@ namespace vornek {
 // TAuThread
 
 TAuThread::TAuThread(TAuOutput& output)
-    : Output(output), thread_(std::make_unique<platform::Thread>([this](platform::Thread& self) { Execute(self); })) {}
+    : Output(output), thread_(std::make_unique<platform::Thread>([this](platform::Thread&) { Execute(); })) {}
 
-TAuThread::~TAuThread() = default;
-
-void TAuThread::Park() {
-  // Reset first, so that a signal left over from an earlier wake cannot release this
-  // wait. The termination test after Parked is raised pairs with the destructor,
-  // which raises the request before it looks at Parked: one of the two sees the other.
-  ResumeEvent.Reset();
-  Parked = true;
-  if (TEventHandler* events = EventHandler()) events->NotifyParked();
-  if (!self_->Terminated()) ResumeEvent.Wait();
-  Parked = false;
-  ++Wakeups;
+TAuThread::~TAuThread() {
+  if (State() != TWorkerState::wsEnded) End();
 }
 
-void TAuThread::Execute(platform::Thread& self) {
-  self_ = &self;
-  Park();
-  StopRequested = false;
-  while (!self.Terminated()) {
-    bool failed = false;
-    auto report = [&](const std::string& message) {
-      failed = true;
-      Output.SetExceptionMessage(message);
-      if (Output.OnThreadException)
-        EventHandler()->PostThreadException(&Output, Output.OnThreadException);
-    };
-    try {
-      Output.Prepare();
-      Output.Active = true;
-      bool more = true;
-      do {
-        const std::int32_t progress = Output.GetProgress();
-        if (progress != Output.LastProgress) {
-          Output.LastProgress = progress;
-          if (Output.OnProgress) EventHandler()->PostProgress(&Output, Output.OnProgress);
-        }
-        more = Output.DoOutput(StopRequested);
-      } while (!StopRequested && more);
-    } catch (const std::exception& e) {
-      report(e.what());
-    } catch (...) {
-      report("Unknown failure.");
-    }
-    StopRequested = false;
-    try {
-      Output.FinishRun();
-    } catch (const std::exception& e) {
-      // Finishing is where a writer completes its file: a failure there means the file
-      // is not whole, and is reported like any other (unless the run failed already).
-      Output.Busy = false;
-      if (!failed) report(e.what());
-    } catch (...) {
-      Output.Busy = false;
-      if (!failed) report("Unknown failure.");
-    }
-    EventHandler()->PostDone(&Output, this);
-    RunFinished = true;
-    if (!self.Terminated()) Park();
+TWorkerState TAuThread::State() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+bool TAuThread::StopRequested() const {
+  std::lock_guard lock(mutex_);
+  return stop_requested_;
+}
+
+bool TAuThread::DeliverDone() const {
+  std::lock_guard lock(mutex_);
+  return deliver_done_;
+}
+
+bool TAuThread::RunFinished() const {
+  std::lock_guard lock(mutex_);
+  return run_finished_;
+}
+
+bool TAuThread::Start() {
+  std::lock_guard lock(mutex_);
+  if (state_ != TWorkerState::wsParked || end_requested_) return false;
+  state_ = TWorkerState::wsPreparing;
+  stop_requested_ = false;
+  changed_.NotifyAll();
+  return true;
+}
+
+void TAuThread::RequestStop(bool deliver_done) {
+  std::lock_guard lock(mutex_);
+  deliver_done_ = deliver_done;
+  if (!deliver_done) done_pending_ = false;
+  run_finished_ = false;
+  stop_requested_ = true;
+}
+
+void TAuThread::SetDeliverDone(bool deliver_done) {
+  std::lock_guard lock(mutex_);
+  deliver_done_ = deliver_done;
+}
+
+void TAuThread::WaitIdle() {
+  std::unique_lock lock(mutex_);
+  changed_.Wait(lock, [this] {
+    return state_ == TWorkerState::wsParked || state_ == TWorkerState::wsEnded;
+  });
+}
+
+void TAuThread::End() {
+  {
+    std::unique_lock lock(mutex_);
+    end_requested_ = true;
+    done_pending_ = false;
+    changed_.NotifyAll();
+    changed_.Wait(lock, [this] { return state_ == TWorkerState::wsEnded; });
   }
+  thread_->WaitFor();
+}
+
+void TAuThread::WaitParkedAfterDone() {
+  // The done event is posted while finishing, and the worker parks next: once it is
+  // anywhere else it has parked since (a later run can only have begun from there).
+  std::unique_lock lock(mutex_);
+  changed_.Wait(lock, [this] { return state_ != TWorkerState::wsFinishing; });
+}
+
+bool TAuThread::DonePending() const {
+  std::lock_guard lock(mutex_);
+  return done_pending_;
+}
+
+bool TAuThread::TakeDone() {
+  std::lock_guard lock(mutex_);
+  const bool pending = done_pending_;
+  done_pending_ = false;
+  return pending;
+}
+
+void TAuThread::Execute() {
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      changed_.Wait(lock, [this] { return state_ != TWorkerState::wsParked || end_requested_; });
+      if (state_ == TWorkerState::wsParked) {
+        state_ = TWorkerState::wsEnded;
+        changed_.NotifyAll();
+        return;
+      }
+    }
+    PerformRun();
+  }
+}
+
+void TAuThread::PerformRun() {
+  TAuOutput* const output = &Output;
+  TEventHandler& events = *EventHandler();
+  bool failed = false;
+  auto report = [&](const std::string& message) {
+    failed = true;
+    output->SetExceptionMessage(message);
+    if (output->OnThreadException)
+      events.PostThreadException(output, [handler = output->OnThreadException, output] { handler(output); });
+  };
+  try {
+    output->Prepare();
+    {
+      std::lock_guard lock(mutex_);
+      state_ = TWorkerState::wsStepping;
+    }
+    bool more = true;
+    do {
+      const std::int32_t progress = output->GetProgress();
+      if (progress != output->LastProgress) {
+        output->LastProgress = progress;
+        if (output->OnProgress)
+          events.PostProgress(output, [handler = output->OnProgress, output] { handler(output); });
+      }
+      more = output->DoOutput(StopRequested());
+    } while (more && !StopRequested());
+  } catch (const std::exception& e) {
+    report(e.what());
+  } catch (...) {
+    report("Unknown failure.");
+  }
+
+  {
+    std::lock_guard lock(mutex_);
+    state_ = TWorkerState::wsFinishing;
+    stop_requested_ = false;
+  }
+  try {
+    output->Done();
+  } catch (const std::exception& e) {
+    // Finishing is where a writer completes its file: a failure there means the file
+    // is not whole, and is reported like any other (unless the run failed already).
+    if (!failed) report(e.what());
+  } catch (...) {
+    if (!failed) report("Unknown failure.");
+  }
+  // Posted before the worker parks: a synchronous Stop that waits for the park has its
+  // output blocked by then, so the event is refused, and the event thread holds a
+  // done record until the worker has left finishing. During such a stop the event is
+  // not pending either, in case the event thread took it before the block.
+  {
+    std::lock_guard lock(mutex_);
+    done_pending_ = deliver_done_;
+  }
+  events.PostDone(output);
+  std::lock_guard lock(mutex_);
+  state_ = TWorkerState::wsParked;
+  run_finished_ = true;
+  changed_.NotifyAll();
 }
 
 // ---------------------------------------------------------------------------------
 // TAuOutput
 
 TAuOutput::TAuOutput() {
-  // The event thread first: the new worker tells it when it parks.
+  // The event thread outlives the worker: it may still hold the worker's last done
+  // event when the worker has ended.
   AcquireEventHandler();
   Thread = std::make_unique<TAuThread>(*this);
 }
@@ -91,40 +187,32 @@ TAuOutput::~TAuOutput() { EndWorker(); }
 void TAuOutput::EndWorker() {
   if (!Thread) return;
   Stop(false);
-  Thread->Terminate();
-  if (Thread->Parked) Thread->Wake();
-  WaitRunningSynchronize([this] { return Thread->Finished(); });
-  Thread->WaitFor();
-  // The worker is gone; a done record the event thread may hold must not be
-  // delivered, and nothing of this output may be touched once it is freed.
-  Thread->DeliverDone = false;
+  Thread->End();
+  // With its worker ended, a done record that the event thread may still hold is not
+  // delivered (its done event is no longer pending); after ForgetOutput the event
+  // thread holds nothing of this output at all.
   EventHandler()->ForgetOutput(this);
   Thread.reset();
   ReleaseEventHandler();
 }
 
+bool TAuOutput::Busy() const {
+  const TWorkerState state = Thread->State();
+  return state == TWorkerState::wsPreparing || state == TWorkerState::wsStepping ||
+         state == TWorkerState::wsFinishing;
+}
+
 void TAuOutput::Run() {
   std::lock_guard lock(RunLock);
   SetExceptionMessage("");
-  if (Busy) throw EAuException("Component is Busy");
+  if (Busy()) throw EAuException("Component is Busy");
   if (!Input) throw EAuException("Input is not assigned");
-  Busy = true;
-  // A worker that is just starting, or has finished a run but not yet parked again,
-  // would miss the wake: wait the moment until it parks. Once Parked is seen, the
-  // worker has reset its event, so one signal releases it; waiting for the count of
-  // wake-ups (not for Parked to drop) cannot mistake a worker that has already run
-  // and parked again for one that never woke, and wakes it exactly once.
-  while (!Thread->Parked) platform::Yield();
-  const std::uint64_t wakeups = Thread->Wakeups;
-  Thread->StopRequested = false;
-  Thread->Wake();
-  while (Thread->Wakeups == wakeups) platform::Yield();
+  // Not busy means parked: only the host starts runs, and RunLock is held.
+  if (!Thread->Start()) throw EAuException("Component is Busy");
 }
 
 void TAuOutput::Stop(bool async) {
-  Thread->DeliverDone = async;
-  Thread->RunFinished = false;
-  Thread->StopRequested = true;
+  Thread->RequestStop(/*deliver_done=*/async);
   if (async) return;
   TEventHandler& events = *EventHandler();
   events.BlockOutput(this);
@@ -134,13 +222,10 @@ void TAuOutput::Stop(bool async) {
     TAuThread& worker;
     ~Unblock() {
       events.UnblockOutput();
-      worker.DeliverDone = true;
+      worker.SetDeliverDone(true);
     }
   } unblock{events, *Thread};
-  while (!Thread->Parked && !Thread->RunFinished) {
-    platform::Yield();
-    if (platform::OnHostThread()) platform::CheckSynchronize();
-  }
+  Thread->WaitIdle();
 }
 
 std::int32_t TAuOutput::GetProgress() {
@@ -154,7 +239,7 @@ std::int32_t TAuOutput::GetProgress() {
 }
 
 void TAuOutput::SetInput(TAuInput* value) {
-  if (Busy) {
+  if (Busy()) {
     Stop(false);
     Input = value;
     Run();
@@ -186,11 +271,15 @@ void TAuOutput::SetExceptionMessage(const std::string& message) {
   ExceptionMessage = message;
 }
 
-void TAuOutput::FinishRun() {
-  if (!Busy) return;
-  Active = false;
-  Done();
-  Busy = false;
+void TAuOutput::WaitParked() { Thread->WaitParkedAfterDone(); }
+
+std::function<void()> TAuOutput::DoneCall() {
+  if (!OnDone || !Thread->DonePending()) return {};
+  // Asked again on the host, where the call runs: a synchronous Stop (or the output's
+  // destruction) may come first, while the call waits for the host, and withdraws it.
+  return [handler = OnDone, this] {
+    if (Thread->TakeDone()) handler(this);
+  };
 }
 
 }  // namespace vornek

@@ -1,15 +1,18 @@
 // Outputs: components that pull audio from an input on a worker thread of their own.
 //
-// Each output owns one worker, a TAuThread, for its whole life. Run wakes the worker
-// for one run: Prepare, then DoOutput until it reports the end or a stop is asked
-// for, then Done. Progress changes, worker failures and the end of every run are
-// posted to the process-wide event thread (event_handler.h), which runs the output's
-// OnProgress, OnThreadException and OnDone handlers on the host thread.
+// Each output owns one worker, a TAuThread, for its whole life. Run starts the worker
+// on one run: Prepare, then DoOutput until it reports the end or a stop is asked for,
+// then Done. Progress changes, worker failures and the end of every run are posted to
+// the process-wide event thread (event_handler.h), which runs the output's OnProgress,
+// OnThreadException and OnDone handlers on the host thread.
 //
 // Threads: the host thread creates, starts, stops and destroys outputs. The worker
-// runs Prepare, DoOutput and Done. The event thread reads Parked and DeliverDone and
-// clears Busy. The flags are atomics that one thread writes and another polls; the
-// meaning of the engine lies in the order in which each side sets and tests them.
+// runs Prepare, DoOutput and Done. The event thread asks the output, through its
+// TEventSource face, to wait for the worker to park and for the done handler.
+//
+// The worker's life is one state (TWorkerState), with the stop request and the flags
+// of the done delivery beside it, all under one mutex; every wait for it is a wait on
+// its condition. Busy, Active, Parked and the other flags are views of that state.
 #pragma once
 
 #include <atomic>
@@ -20,7 +23,9 @@
 #include <string>
 
 #include "pipeline/component.h"
+#include "pipeline/event_handler.h"
 #include "pipeline/input.h"
+#include "platform/host_thread.h"
 #include "platform/threads.h"
 
 namespace vornek {
@@ -33,53 +38,99 @@ using TOutputProgressEvent = TOutputEvent;
 using TOutputDoneEvent = TOutputEvent;
 using TThreadExceptionEvent = TOutputEvent;
 
+/// Where the worker is in its life. It begins parked (a run started before the new
+/// thread has first looked is not lost) and goes round parked → preparing → stepping →
+/// finishing → parked, or from preparing straight to finishing when Prepare fails.
+enum class TWorkerState : std::uint8_t {
+  wsParked,     ///< waiting for the next run
+  wsPreparing,  ///< in Prepare
+  wsStepping,   ///< calling DoOutput
+  wsFinishing,  ///< in Done, then posting the done event; parks next
+  wsEnded,      ///< told to terminate while parked; the thread has returned or is returning
+};
+
 /// The worker of one output. It starts at once, parks, and performs one run each time
-/// it is woken, until it is told to terminate.
+/// it is started, until it is told to end.
 class TAuThread {
  public:
   explicit TAuThread(TAuOutput& output);
-  ~TAuThread();  // the owner has ended the thread first (see TAuOutput's destructor)
+  ~TAuThread();  // ends the thread first if End has not
 
-  /// Waits on ResumeEvent until woken (or told to terminate).
-  void Park();
-  void Wake() { ResumeEvent.Set(); }
-
-  void Terminate() { thread_->Terminate(); }
-  bool Terminated() const { return thread_->Terminated(); }
-  bool Finished() const { return thread_->Finished(); }
-  void WaitFor() { thread_->WaitFor(); }
+  // Views of the state; any thread.
+  TWorkerState State() const;
+  /// True while the worker waits for the next run (from its creation on).
+  bool Parked() const { return State() == TWorkerState::wsParked; }
+  /// The stop request: tested after every step and handed to DoOutput as `abort`.
+  bool StopRequested() const;
+  /// False only while a synchronous Stop of the output is in progress; a done event
+  /// posted meanwhile is never delivered.
+  bool DeliverDone() const;
+  /// True once a run has ended and the worker has parked, until the next Stop.
+  bool RunFinished() const;
 
   TAuOutput& Output;
-  /// False only while a synchronous Stop of the output is in progress; the done event
-  /// of a run is delivered only while it is true.
-  std::atomic<bool> DeliverDone{true};
-  std::atomic<bool> RunFinished{false};
-  std::atomic<bool> StopRequested{false};
-  /// True while the worker waits for the next run. A Run that comes before the new
-  /// worker has reached its first wait waits the moment until it has.
-  std::atomic<bool> Parked{false};
-  /// Counts the worker's returns from Park: how Run knows its wake was taken.
-  std::atomic<std::uint64_t> Wakeups{0};
 
  private:
-  void Execute(platform::Thread& self);
+  friend class TAuOutput;
 
-  platform::Thread* self_ = nullptr;  // the running thread, as the worker sees it
-  platform::AutoResetEvent ResumeEvent;
-  std::unique_ptr<platform::Thread> thread_;
+  // Host thread.
+  /// Parked → preparing, with the stop request cleared. False if the worker is not
+  /// parked.
+  bool Start();
+  /// Raises the stop request. `deliver_done` false also withdraws a done event not yet
+  /// delivered, and keeps the worker's next one from counting until
+  /// SetDeliverDone(true).
+  void RequestStop(bool deliver_done);
+  void SetDeliverDone(bool deliver_done);
+  /// Waits until the worker is parked or has ended; runs synchronised calls meanwhile
+  /// on the host thread.
+  void WaitIdle();
+  /// Tells the worker to end, waits for it as WaitIdle does, and joins the thread.
+  /// Only for a worker that is parked (or has ended).
+  void End();
+
+  // Worker thread.
+  void Execute();
+  void PerformRun();
+
+  // Event thread.
+  /// Returns once the worker has left finishing (where it posts its done event).
+  void WaitParkedAfterDone();
+  /// Whether the done event posted last is still to be delivered.
+  bool DonePending() const;
+
+  // Host thread, inside the done delivery.
+  /// DonePending, and the event counts as delivered from now on.
+  bool TakeDone();
+
+  mutable std::mutex mutex_;  // guards everything below it but the thread
+  platform::HostCondition changed_;
+  TWorkerState state_ = TWorkerState::wsParked;
+  bool stop_requested_ = false;
+  bool deliver_done_ = true;
+  /// Set as the worker posts a done event; cleared when that event is delivered, and
+  /// by a synchronous Stop or the worker's end, which withdraw it wherever it is.
+  bool done_pending_ = false;
+  bool run_finished_ = false;
+  bool end_requested_ = false;
+  std::unique_ptr<platform::Thread> thread_;  // last: it starts once the rest exists
 };
 
-class TAuOutput : public TComponent {
+class TAuOutput : public TComponent, private TEventSource {
  public:
   TAuOutput();
   ~TAuOutput() override;
 
-  /// Starts a run on the worker and returns once the worker has left its wait.
-  /// Host thread. Fails with "Component is Busy" or "Input is not assigned".
+  /// Starts a run on the worker and returns at once; the worker is no longer parked
+  /// when it returns. Host thread. Fails with "Component is Busy" or "Input is not
+  /// assigned".
   void Run();
   /// Asks the current run to end after its current step. With `async` false it also
-  /// waits until the worker has finished the run (Done has run) and suppresses the
-  /// run's done event and every event the run posts from now on. Host thread.
+  /// waits until the worker has finished the run (Done has run and the worker has
+  /// parked); it drops the output's queued events and refuses those posted until it
+  /// returns, and the done event of the run (or of a run that has just ended) is never
+  /// delivered, not even one already on its way to the host. Host thread; the wait
+  /// runs synchronised calls.
   void Stop(bool async = true);
 
   /// The percentage of the input consumed (rounded half to even), -1 when the input
@@ -98,10 +149,10 @@ class TAuOutput : public TComponent {
   TOutputProgressEvent OnProgress;
   TThreadExceptionEvent OnThreadException;
 
-  /// True from an accepted Run until the run has finished.
-  std::atomic<bool> Busy{false};
+  /// True from an accepted Run until the worker has finished the run and parked again.
+  bool Busy() const;
   /// True from the end of Prepare until just before Done.
-  std::atomic<bool> Active{false};
+  bool Active() const { return Thread->State() == TWorkerState::wsStepping; }
   /// The last percentage seen by the worker; not reset between runs.
   std::atomic<std::int32_t> LastProgress{0};
 
@@ -124,7 +175,11 @@ class TAuOutput : public TComponent {
 
  private:
   friend class TAuThread;
-  void FinishRun();
+
+  // TEventSource, on the event thread.
+  void WaitParked() final;
+  std::function<void()> DoneCall() final;
+
   void SetExceptionMessage(const std::string& message);
 
   mutable std::mutex message_mutex_;  // the host clears the message while a run may set it

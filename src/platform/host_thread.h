@@ -7,7 +7,9 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 
 namespace vornek::platform {
@@ -36,10 +38,64 @@ void Synchronize(const std::function<void()>& call);
 bool CheckSynchronize();
 
 /// Host thread: sleeps until a synchronised call is pending, the host thread is woken
-/// (WakeHostThread), or the timeout passes. Returns at once when a call is pending.
+/// (WakeHostThread), or the timeout passes. Returns at once when a call is pending or
+/// a wake-up is outstanding (a wake-up is kept until a wait takes it).
 void WaitForHostWork(std::chrono::milliseconds timeout);
+/// The same without a time limit.
+void WaitForHostWork();
 
-/// Wakes a host thread that sleeps in WaitForHostWork (or in the modal loop).
+/// Wakes a host thread that sleeps in WaitForHostWork (or in the modal loop). No window
+/// message is posted: a queued synchronised call announces itself to the owner window
+/// on its own.
 void WakeHostThread();
+
+/// A condition variable for state that the host thread may wait on while another thread
+/// is blocked in a synchronised call: on the host thread a wait keeps running the calls
+/// that arrive (a delivery under way may be what has to finish before the state can
+/// change), sleeping between them; on any other thread it is a plain wait.
+///
+/// The caller's mutex guards the state and this object's own count of host waiters.
+class HostCondition {
+ public:
+  /// Waits, `lock` held on entry and on return, until `done()` holds; `done()` is
+  /// evaluated under the lock. The lock is let go while the thread sleeps and while a
+  /// synchronised call runs.
+  template <typename Predicate>
+  void Wait(std::unique_lock<std::mutex>& lock, Predicate done);
+
+  /// Wakes every waiter. Call it with the caller's mutex held, after changing the state.
+  void NotifyAll() {
+    changed_.notify_all();
+    if (host_waiters_ > 0) WakeHostThread();
+  }
+
+ private:
+  std::condition_variable changed_;
+  int host_waiters_ = 0;  // host waits in progress; nested waits count each
+};
+
+template <typename Predicate>
+void HostCondition::Wait(std::unique_lock<std::mutex>& lock, Predicate done) {
+  if (!OnHostThread()) {
+    changed_.wait(lock, done);
+    return;
+  }
+  // Counted while the lock is held, so that a change made after the test below sees a
+  // waiter and wakes the host; the wake-up is kept until WaitForHostWork takes it.
+  ++host_waiters_;
+  struct Uncount {
+    std::unique_lock<std::mutex>& lock;
+    int& waiters;
+    ~Uncount() {
+      if (!lock.owns_lock()) lock.lock();
+      --waiters;
+    }
+  } uncount{lock, host_waiters_};
+  while (!done()) {
+    lock.unlock();
+    if (!CheckSynchronize()) WaitForHostWork();
+    lock.lock();
+  }
+}
 
 }  // namespace vornek::platform

@@ -1,7 +1,5 @@
 #include "platform/threads.h"
 
-#include "platform/host_thread.h"
-
 namespace vornek::platform {
 
 void Sleep(std::uint32_t milliseconds) {
@@ -15,10 +13,6 @@ Thread::Thread(std::function<void(Thread& self)> body)
     : thread_([this, body = std::move(body)] {
         body(*this);
         finished_.store(true);
-        // The host thread may be waiting for this end (it waits for threads to finish
-        // while it keeps running synchronised calls): let it look at once rather than
-        // at its next timeout.
-        WakeHostThread();
       }) {}
 
 Thread::~Thread() { WaitFor(); }

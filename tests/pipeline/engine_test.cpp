@@ -2,13 +2,18 @@
 // host loop (this thread, which ran the library's initialisation).
 #include <gtest/gtest.h>
 
+#include <time.h>
+
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "pipeline/event_handler.h"
+#include "platform/call_queue.h"
 #include "platform/host_thread.h"
 #include "support/host_loop.h"
 #include "fakes.h"
@@ -63,7 +68,7 @@ TEST(Engine, OneRunPostsEachProgressChangeThenDoneOnTheHostThread) {
   EXPECT_EQ(log.entries, expected);
   EXPECT_FALSE(log.off_host);
   EXPECT_EQ(output.dones, 1);
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
 }
 
 TEST(Engine, ProgressArithmetic) {
@@ -119,7 +124,7 @@ TEST(Engine, AFailingDoneIsReportedAndTheOutputBecomesIdle) {
   output.Run();
   ASSERT_TRUE(PumpUntil([&] { return log.Has("done"); }));
   EXPECT_EQ(log.entries.end()[-2], "failure done failed") << "reported before the done event";
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
   output.fail_done = false;
   output.Run();  // idle again: a second run is accepted
   ASSERT_TRUE(PumpUntil([&] { return log.Count("done") == 2; }));
@@ -171,7 +176,7 @@ TEST(Engine, RunWithoutInputIsRefusedThenWorksOnceAnInputIsSet) {
   } catch (const EAuException& e) {
     EXPECT_STREQ(e.what(), "Input is not assigned");
   }
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
   MemoryInput input(Bytes(3));
   output.SetInput(&input);
   output.Run();
@@ -199,7 +204,7 @@ TEST(Engine, SynchronousStopWaitsForDoneAndDropsTheRunsEvents) {
   EXPECT_FALSE(log.Has("done"));
   // At most the one delivery that was already under way when Stop began gets through.
   EXPECT_LE(log.Count("progress"), 1);
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
 }
 
 TEST(Engine, AsynchronousStopEndsAfterTheCurrentStepAndDeliversDone) {
@@ -221,9 +226,140 @@ TEST(Engine, AsynchronousStopEndsAfterTheCurrentStepAndDeliversDone) {
 TEST(Engine, SynchronousStopOfAnIdleOutputReturnsAtOnce) {
   StepOutput output;
   output.Stop(false);
-  EXPECT_TRUE(output.Worker().Parked);
-  EXPECT_TRUE(output.Worker().DeliverDone);
+  EXPECT_TRUE(output.Worker().Parked());
+  EXPECT_TRUE(output.Worker().DeliverDone());
   EXPECT_EQ(output.dones, 0);
+}
+
+TEST(Engine, BusyActiveAndParkedFollowTheWorkerThroughARun) {
+  using P = StepOutput::Point;
+  using S = TWorkerState;
+  struct Seen {
+    S state;
+    bool busy, active, parked;
+  };
+  MemoryInput input(Bytes(3));
+  StepOutput output;
+  output.SetInput(&input);
+  auto expect = [&](const std::string& where, const Seen& seen) {
+    SCOPED_TRACE(where);
+    EXPECT_EQ(output.Worker().State(), seen.state);
+    EXPECT_EQ(output.Busy(), seen.busy);
+    EXPECT_EQ(output.Active(), seen.active);
+    EXPECT_EQ(output.Worker().Parked(), seen.parked);
+  };
+  expect("created", {S::wsParked, false, false, true});
+  const struct {
+    P point;
+    const char* name;
+    Seen seen;
+  } points[] = {
+      {P::kPrepare, "in Prepare", {S::wsPreparing, true, false, false}},
+      {P::kStep, "in a step", {S::wsStepping, true, true, false}},
+      // Busy until the worker has parked, so a Run the host makes once it reads
+      // false never finds a worker that is still on its way to its wait.
+      {P::kDone, "in Done", {S::wsFinishing, true, false, false}},
+  };
+  for (const auto& at : points) {
+    output.HoldAt(at.point);
+    output.Run();
+    ASSERT_TRUE(PumpUntil([&] { return output.Waiting(); })) << at.name;
+    expect(at.name, at.seen);
+    EXPECT_THROW(output.Run(), EAuException) << at.name;
+    output.Release();
+    ASSERT_TRUE(PumpUntil([&] { return !output.Busy(); })) << at.name;
+    expect(std::string("after holding ") + at.name, {S::wsParked, false, false, true});
+    EXPECT_TRUE(output.Worker().RunFinished()) << at.name;
+  }
+  EXPECT_EQ(output.prepares, 3);
+  EXPECT_EQ(output.dones, 3);
+
+  // A stop of the idle output stays on the parked worker until the next Run clears it.
+  output.Stop(true);
+  EXPECT_TRUE(output.Worker().StopRequested());
+  EXPECT_FALSE(output.Worker().RunFinished());
+  EXPECT_TRUE(output.Worker().DeliverDone());
+  output.HoldAt(P::kPrepare);
+  output.Run();
+  ASSERT_TRUE(PumpUntil([&] { return output.Waiting(); }));
+  EXPECT_FALSE(output.Worker().StopRequested());
+  output.Release();
+  ASSERT_TRUE(PumpUntil([&] { return !output.Busy(); }));
+}
+
+// CPU time of the calling thread: a wait that sleeps uses next to none of it.
+std::chrono::nanoseconds ThreadCpuTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+// The host's waits for a worker must keep running synchronised calls (a delivery under
+// way may be what the worker's end depends on) and must sleep, not spin, meanwhile.
+// Here the worker is let go only once a call from another thread has run on the host.
+TEST(Engine, HostWaitsForTheWorkerSleepAndRunTheCallsThatArrive) {
+  const struct {
+    const char* name;
+    std::function<void(std::unique_ptr<StepOutput>&, MemoryInput& other)> wait;
+  } waits[] = {
+      {"Stop(false)", [](auto& output, MemoryInput&) { output->Stop(false); }},
+      {"SetInput on a busy output", [](auto& output, MemoryInput& other) { output->SetInput(&other); }},
+      {"destroying the last output", [](auto& output, MemoryInput&) { output.reset(); }},
+  };
+  constexpr auto kCallAfter = 300ms;
+  for (const auto& c : waits) {
+    SCOPED_TRACE(c.name);
+    MemoryInput first(Bytes(64));
+    MemoryInput second(Bytes(4));
+    auto output = std::make_unique<StepOutput>();
+    StepOutput* held = output.get();
+    output->SetInput(&first);
+    output->Hold();
+    output->Run();
+    ASSERT_TRUE(PumpUntil([&] { return output->Waiting(); }));
+
+    std::atomic<bool> call_ran{false};
+    std::atomic<bool> ran_on_host{false};
+    std::atomic<bool> ran_before_release{false};
+    std::thread poster([&] {
+      std::this_thread::sleep_for(kCallAfter);
+      platform::Synchronize([&] {
+        ran_on_host = platform::OnHostThread();
+        call_ran = true;
+      });
+    });
+    // Lets the worker go once the call has run, or after a few seconds if the wait
+    // never runs it, so that a wrong wait fails here instead of hanging.
+    std::thread releaser([&] {
+      const auto give_up = std::chrono::steady_clock::now() + 5s;
+      while (!call_ran && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(5ms);
+      ran_before_release = call_ran.load();
+      held->Release();
+    });
+    const auto cpu_before = ThreadCpuTime();
+    const auto wall_before = std::chrono::steady_clock::now();
+    c.wait(output, second);
+    const auto wall = std::chrono::steady_clock::now() - wall_before;
+    const auto cpu = ThreadCpuTime() - cpu_before;
+    const bool ran_when_returned = call_ran;
+    releaser.join();
+    ASSERT_TRUE(PumpUntil([&] { return call_ran.load(); }));
+    poster.join();
+
+    EXPECT_TRUE(ran_before_release) << "the wait did not run the synchronised call";
+    EXPECT_TRUE(ran_on_host);
+    EXPECT_TRUE(ran_when_returned) << "the wait returned before the worker was let go";
+    EXPECT_LT(cpu, wall / 4) << "the wait used the processor: "
+                             << std::chrono::duration_cast<std::chrono::milliseconds>(cpu).count()
+                             << " ms in "
+                             << std::chrono::duration_cast<std::chrono::milliseconds>(wall).count()
+                             << " ms";
+    if (output) {
+      ASSERT_TRUE(PumpUntil([&] { return !output->Busy(); }));
+      EXPECT_EQ(output->dones, output->prepares.load());
+    }
+  }
 }
 
 TEST(Engine, OnDoneMayStartTheOutputAgain) {
@@ -245,7 +381,7 @@ TEST(Engine, OutputWithoutOnDoneStillBecomesIdle) {
   output.SetInput(&input);
   for (int run = 1; run <= 3; ++run) {
     output.Run();
-    ASSERT_TRUE(PumpUntil([&] { return output.dones == run && !output.Busy; }));
+    ASSERT_TRUE(PumpUntil([&] { return output.dones == run && !output.Busy(); }));
   }
 }
 
@@ -282,7 +418,7 @@ TEST(Engine, SetInputOnABusyOutputRestartsOnTheNewInput) {
   });
   output.SetInput(&second);
   releaser.join();
-  ASSERT_TRUE(PumpUntil([&] { return output.dones == 2 && !output.Busy; }));
+  ASSERT_TRUE(PumpUntil([&] { return output.dones == 2 && !output.Busy(); }));
   EXPECT_EQ(output.prepares, 2);
   EXPECT_EQ(second.Position, 5) << "the second run read the new input to its end";
 }
@@ -302,7 +438,7 @@ TEST(Engine, RemovingTheInputOfABusyOutputStopsItWithoutThrowing) {
   releaser.join();
   EXPECT_EQ(output.GetInput(), nullptr);
   EXPECT_EQ(output.GetExceptionMessage(), "Input is not assigned");
-  EXPECT_FALSE(output.Busy);
+  EXPECT_FALSE(output.Busy());
 }
 
 TEST(Engine, ThreadsEndWithTheLastOutputAndANewOutputStartsThemAgain) {
@@ -344,6 +480,41 @@ TEST(Engine, DestroyingAnOutputWhoseEventsAreStillQueuedDeliversNothingOfIt) {
   PumpFor(100ms);
   EXPECT_FALSE(log.Has("done"));
   EXPECT_EQ(ThreadCountBecomes(before), before);
+}
+
+// The done event of a finished run can be on its way to the host (the event thread
+// blocked in the synchronised call) when the host stops or frees the output: a closing
+// window stops it that way. The event must not reach the handler then, since the
+// handler may use what is being torn down.
+TEST(Engine, ADoneEventOnItsWayToTheHostIsWithdrawnByAStopOrTheOutputsEnd) {
+  const struct {
+    const char* name;
+    std::function<void(std::unique_ptr<StepOutput>&)> withdraw;
+  } cases[] = {
+      {"Stop(false)", [](auto& output) { output->Stop(false); }},
+      {"destroying the output", [](auto& output) { output.reset(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryInput input(Bytes(2));
+    auto output = std::make_unique<StepOutput>();
+    int done_delivered = 0;
+    output->OnDone = [&](TAuOutput*) { ++done_delivered; };  // no progress events
+    output->SetInput(&input);
+    output->Run();
+    // Without pumping: the only call that can be waiting for the host is the done one.
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (!platform::detail::CallPending() && std::chrono::steady_clock::now() < give_up)
+      std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(platform::detail::CallPending());
+    c.withdraw(output);
+    PumpFor(100ms);
+    EXPECT_EQ(done_delivered, 0);
+    if (output) {
+      output->Run();  // the withdrawal was for that run only
+      ASSERT_TRUE(PumpUntil([&] { return done_delivered == 1; }));
+    }
+  }
 }
 
 TEST(HostThread, SynchronisedCallsRunOnTheHostAndHandBackTheirFailure) {

@@ -52,9 +52,12 @@ class MemoryInput : public TAuInput {
 };
 
 /// An output that reads `step_bytes` per step from its input. The test can make
-/// Prepare or Done fail, and hold the worker inside a step until it lets it go.
+/// Prepare or Done fail, and hold the worker inside Prepare, a step or Done until it
+/// lets it go.
 class StepOutput : public TAuOutput {
  public:
+  enum class Point { kPrepare, kStep, kDone };
+
   ~StepOutput() override { EndWorker(); }
 
   std::atomic<int> prepares{0};
@@ -73,16 +76,24 @@ class StepOutput : public TAuOutput {
   void Hold(int from_step = 0) {
     std::lock_guard lock(gate_mutex_);
     held_ = true;
+    hold_point_ = Point::kStep;
     hold_from_ = from_step;
   }
+  /// From now on, the worker waits at the start of every Prepare (or Done) until Release.
+  void HoldAt(Point point) {
+    std::lock_guard lock(gate_mutex_);
+    held_ = true;
+    hold_point_ = point;
+    hold_from_ = 0;
+  }
+  /// Lets the worker go on. The releasing thread is done with the output once this
+  /// returns, so the output may be destroyed as soon as its worker has moved on.
   void Release() {
-    {
-      std::lock_guard lock(gate_mutex_);
-      held_ = false;
-    }
+    std::lock_guard lock(gate_mutex_);
+    held_ = false;
     gate_cv_.notify_all();
   }
-  /// True while the worker waits inside a held step.
+  /// True while the worker waits at a held point.
   bool Waiting() {
     std::lock_guard lock(gate_mutex_);
     return waiting_;
@@ -90,6 +101,7 @@ class StepOutput : public TAuOutput {
 
  protected:
   void Prepare() override {
+    Gate(Point::kPrepare);
     ++prepares;
     if (fail_prepare) throw EAuException("prepare failed");
     Input->Open();
@@ -103,13 +115,7 @@ class StepOutput : public TAuOutput {
       }
       while (progress_delivered < progress_posted_) std::this_thread::yield();
     }
-    {
-      std::unique_lock lock(gate_mutex_);
-      const bool holds = held_ && steps >= hold_from_;
-      waiting_ = holds;
-      if (holds) gate_cv_.wait(lock, [this] { return !held_; });
-      waiting_ = false;
-    }
+    Gate(Point::kStep);
     ++steps;
     std::vector<std::uint8_t> buffer(step_bytes);
     bool end = false;
@@ -117,17 +123,27 @@ class StepOutput : public TAuOutput {
     return got > 0;
   }
   void Done() override {
+    Gate(Point::kDone);
     ++dones;
     Input->Close();
     if (fail_done) throw std::runtime_error("done failed");
   }
 
  private:
+  void Gate(Point point) {
+    std::unique_lock lock(gate_mutex_);
+    const bool holds = held_ && hold_point_ == point && (point != Point::kStep || steps >= hold_from_);
+    waiting_ = holds;
+    if (holds) gate_cv_.wait(lock, [this] { return !held_; });
+    waiting_ = false;
+  }
+
   std::mutex gate_mutex_;
   std::condition_variable gate_cv_;
   int progress_seen_ = 0;
   int progress_posted_ = 0;
   bool held_ = false;
+  Point hold_point_ = Point::kStep;
   int hold_from_ = 0;
   bool waiting_ = false;
 };

@@ -45,6 +45,13 @@ void WaitForHostWork(std::chrono::milliseconds timeout) {
   q.woken = false;
 }
 
+void WaitForHostWork() {
+  HostQueue& q = Queue();
+  std::unique_lock lock(q.mutex);
+  q.work_cv.wait(lock, [&] { return q.woken || detail::CallPending(); });
+  q.woken = false;
+}
+
 void WakeHostThread() {
   HostQueue& q = Queue();
   {

@@ -33,10 +33,9 @@ HostQueue& Queue() {
 // loaded it) is its host thread.
 [[maybe_unused]] const bool host_thread_bound = (BindHostThread(), true);
 
-void Wake() {
-  ::SetEvent(Queue().wake.Get());
-  if (const WindowHandle owner = OwnerWindow())
-    ::PostMessageW(reinterpret_cast<HWND>(owner), WM_NULL, 0, 0);
+DWORD Milliseconds(std::chrono::milliseconds timeout) {
+  const auto count = timeout.count();
+  return count <= 0 ? 0 : count >= 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
 }
 
 }  // namespace
@@ -55,15 +54,22 @@ void BindHostThread() { Queue().host_id.store(::GetCurrentThreadId()); }
 
 bool OnHostThread() { return Queue().host_id.load() == ::GetCurrentThreadId(); }
 
-void detail::WakeForCall() { Wake(); }
+void detail::WakeForCall() {
+  WakeHostThread();
+  if (const WindowHandle owner = OwnerWindow())
+    ::PostMessageW(reinterpret_cast<HWND>(owner), WM_NULL, 0, 0);
+}
 
 void WaitForHostWork(std::chrono::milliseconds timeout) {
   if (win32::HostCallPending()) return;
-  const auto count = timeout.count();
-  const DWORD ms = count <= 0 ? 0 : count >= 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
-  ::WaitForSingleObject(Queue().wake.Get(), ms);
+  ::WaitForSingleObject(Queue().wake.Get(), Milliseconds(timeout));
 }
 
-void WakeHostThread() { Wake(); }
+void WaitForHostWork() {
+  if (win32::HostCallPending()) return;
+  ::WaitForSingleObject(Queue().wake.Get(), INFINITE);
+}
+
+void WakeHostThread() { ::SetEvent(Queue().wake.Get()); }
 
 }  // namespace vornek::platform

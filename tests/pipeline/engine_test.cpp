@@ -430,8 +430,10 @@ TEST(Engine, RemovingTheInputOfABusyOutputStopsItWithoutThrowing) {
   output.Hold();
   output.Run();
   ASSERT_TRUE(PumpUntil([&] { return output.Waiting(); }));
+  // The step is let go once the removal has asked the run to stop, however late the
+  // host thread gets there.
   std::thread releaser([&] {
-    std::this_thread::sleep_for(30ms);
+    while (!output.Worker().StopRequested()) std::this_thread::sleep_for(1ms);
     output.Release();
   });
   EXPECT_NO_THROW(output.Notification(&input, TOperation::opRemove));

@@ -30,6 +30,13 @@ void TAuInput::Open() {
   {
     std::lock_guard lock(InputLock);
     EndOfData = false;
+    // A stop asked for before this Open belongs to an earlier one.
+    StopAsked = false;
+    Opening = true;
+    struct Opened {
+      std::atomic<bool>& opening;
+      ~Opened() { opening = false; }
+    } opened{Opening};
     try {
       OpenInternal();
       return;

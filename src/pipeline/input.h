@@ -45,6 +45,11 @@ class TAuInput : public TComponent {
   /// Prepares the input for reading. On failure EndOfData is set and an EAuException
   /// carrying the failure's text is raised.
   void Open();
+  /// Asks an Open under way to give up. Long work inside Open (the decode of a whole
+  /// compressed file) polls StopRequested between its pieces and then fails the open.
+  /// Any thread; the consuming output asks this of its input when it is stopped. The
+  /// request is cleared when Open begins and means nothing outside an Open.
+  void RequestStop() { StopAsked = true; }
   /// Drops any read-ahead data and closes the input.
   void Close();
   /// Hands out up to `count` bytes: on return `buffer` points at them (memory of the
@@ -76,6 +81,8 @@ class TAuInput : public TComponent {
 
  protected:
   virtual void OpenInternal() = 0;
+  /// True when RequestStop came since the Open under way began; false outside Open.
+  bool StopRequested() const { return Opening && StopAsked; }
   virtual void CloseInternal() = 0;
   /// Delivers up to `count` bytes from the current place (0: no more data). Must not
   /// change Position.
@@ -92,6 +99,10 @@ class TAuInput : public TComponent {
   std::vector<std::uint8_t> ReadAheadBuffer;
   std::uint32_t ReadAheadCount = 0;
   std::uint32_t ReadAheadOffset = 0;
+
+ private:
+  std::atomic<bool> StopAsked{false};
+  std::atomic<bool> Opening{false};  ///< an Open is under way
 };
 
 class TAuStreamedInput : public TAuInput {

@@ -125,6 +125,8 @@ void TAuOutput::Stop(bool async) {
   Thread->DeliverDone = async;
   Thread->RunFinished = false;
   Thread->StopRequested = true;
+  // The run may be inside the input's Open, which only the input can cut short.
+  if (Input) Input->RequestStop();
   if (async) return;
   TEventHandler& events = *EventHandler();
   events.BlockOutput(this);

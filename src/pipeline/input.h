@@ -11,7 +11,8 @@
 // Threads: Open, Read, ReadInto, ReadFully, Close and Seek serialise on InputLock and
 // run on the consuming output's worker thread. The FileName setter, SetStream and the
 // format queries take no InputLock; a concrete file input guards its OpenFile and
-// CloseFile with FileLock. Where both are held, InputLock is taken first.
+// CloseFile with FileLock. Where both are held, InputLock is taken first. RequestStop
+// may come from any thread.
 #pragma once
 
 #include <atomic>
@@ -81,14 +82,14 @@ class TAuInput : public TComponent {
 
  protected:
   virtual void OpenInternal() = 0;
-  /// True when RequestStop came since the Open under way began; false outside Open.
-  bool StopRequested() const { return Opening && StopAsked; }
   virtual void CloseInternal() = 0;
   /// Delivers up to `count` bytes from the current place (0: no more data). Must not
   /// change Position.
   virtual void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) = 0;
   /// Hands out read-ahead bytes, if any are held; returns whether it did.
   bool ServeReadAhead(const std::uint8_t*& buffer, std::uint32_t& count);
+  /// True when RequestStop came since the Open under way began; false outside Open.
+  bool StopRequested() const { return Opening && StopAsked; }
 
   /// The decoded-block window of a concrete reader: WindowStart is the 1-based read
   /// index, WindowEnd the bytes held; empty when WindowStart > WindowEnd.

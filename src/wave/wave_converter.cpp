@@ -334,8 +334,6 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
   constexpr std::size_t kMinPieceBytes = 1024;
   // Room below this is not offered to the codec: a new block starts instead.
   constexpr std::size_t kMinRoom = 64 * 1024;
-  // More than this for one piece is not believed: the codec keeps what does not fit.
-  constexpr std::uint32_t kMaxRoom = 16u << 20;
   std::vector<std::uint8_t> piece(kPieceBytes);
   std::size_t piece_left = 0;
   std::int64_t next = begin;
@@ -369,7 +367,7 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
         if (bytes == 0 ||
             acmStreamSize(stream, static_cast<std::uint32_t>(bytes), &needed, kAcmStreamSizeSource) != kMmSysErrNoError)
           return 0;  // nothing to hold, or the manager cannot say: the codec fills what it is given
-        return std::min(needed, kMaxRoom);
+        return needed;
       };
       std::size_t give = piece_left;
       std::size_t needed = room_for(give);
@@ -377,7 +375,9 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
         give = std::max(give / 2, kMinPieceBytes);
         needed = room_for(give);
       }
-      if (needed > room.size()) room = image->Room(needed);
+      // A fresh block at most: a manager that asks for more than that for the smallest
+      // piece overstates, and its codec keeps what does not fit for the next call.
+      if (needed > room.size()) room = image->Room(std::min(needed, TPcmImage::kBlockBytes));
       const bool last = source_ended && give == piece_left;
 
       AcmStreamHeader header{};
@@ -385,7 +385,7 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
       header.pbSrc = piece.data();
       header.cbSrcLength = static_cast<std::uint32_t>(give);
       header.pbDst = room.data();
-      header.cbDstLength = static_cast<std::uint32_t>(std::min<std::size_t>(room.size(), kMaxRoom));
+      header.cbDstLength = static_cast<std::uint32_t>(room.size());
       const std::uint32_t flags =
           (first ? kAcmStreamConvertStart : 0u) | (last ? kAcmStreamConvertEnd : kAcmStreamConvertBlockAlign);
       ConvertOnce(stream, header, flags, format);
@@ -403,7 +403,7 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
         // less than the codec converts (a part of a frame at the end), or the room was
         // too small for the codec.
         if (last) break;
-        if (room.size() >= TPcmImage::kBlockBytes && room.size() >= needed)
+        if (room.size() >= TPcmImage::kBlockBytes)
           RaiseMpegError(TMpegError::meConversion, {format, "the codec took none of the data it was given"});
         want_fresh_block = true;
       }

@@ -125,8 +125,10 @@ void TAuOutput::Stop(bool async) {
   Thread->DeliverDone = async;
   Thread->RunFinished = false;
   Thread->StopRequested = true;
-  // The run may be inside the input's Open, which only the input can cut short.
-  if (Input) Input->RequestStop();
+  // A run may be inside the input's Open, which only the input can cut short. An idle
+  // output leaves its input alone: it may be gone already (an output stopped as it is
+  // destroyed, after its input).
+  if (Busy && Input) Input->RequestStop();
   if (async) return;
   TEventHandler& events = *EventHandler();
   events.BlockOutput(this);

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const auto image = vornek::ConvertCompressedWave(source);
     // The image must be a whole 44-byte-header RIFF/WAVE with its data size in place.
-    const auto& bytes = image->Data();
+    const auto bytes = image->CopyAll();
     if (bytes.size() < 44 || std::memcmp(bytes.data(), "RIFF", 4) != 0) __builtin_trap();
     const std::uint32_t data_size = static_cast<std::uint32_t>(bytes[40]) | (static_cast<std::uint32_t>(bytes[41]) << 8) |
                                     (static_cast<std::uint32_t>(bytes[42]) << 16) |

@@ -30,6 +30,11 @@ void TAuInput::Open() {
   {
     std::lock_guard lock(InputLock);
     EndOfData = false;
+    Opening = true;
+    struct Opened {
+      std::atomic<bool>& opening;
+      ~Opened() { opening = false; }
+    } opened{Opening};
     try {
       OpenInternal();
       return;

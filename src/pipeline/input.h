@@ -11,7 +11,8 @@
 // Threads: Open, Read, ReadInto, ReadFully, Close and Seek serialise on InputLock and
 // run on the consuming output's worker thread. The FileName setter, SetStream and the
 // format queries take no InputLock; a concrete file input guards its OpenFile and
-// CloseFile with FileLock. Where both are held, InputLock is taken first.
+// CloseFile with FileLock. Where both are held, InputLock is taken first. RequestStop
+// may come from any thread.
 #pragma once
 
 #include <atomic>
@@ -45,6 +46,12 @@ class TAuInput : public TComponent {
   /// Prepares the input for reading. On failure EndOfData is set and an EAuException
   /// carrying the failure's text is raised.
   void Open();
+  /// Asks an Open under way, or the next one, to give up. Long work inside Open (the
+  /// decode of a whole compressed file) polls StopRequested between its pieces and then
+  /// fails the open. Any thread; the consuming output asks this of its input when it is
+  /// stopped, and withdraws it when it starts its next run.
+  void RequestStop() { StopAsked = true; }
+  void WithdrawStopRequest() { StopAsked = false; }
   /// Drops any read-ahead data and closes the input.
   void Close();
   /// Hands out up to `count` bytes: on return `buffer` points at them (memory of the
@@ -82,6 +89,8 @@ class TAuInput : public TComponent {
   virtual void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) = 0;
   /// Hands out read-ahead bytes, if any are held; returns whether it did.
   bool ServeReadAhead(const std::uint8_t*& buffer, std::uint32_t& count);
+  /// True inside an Open while a stop is asked (RequestStop); false outside Open.
+  bool StopRequested() const { return Opening && StopAsked; }
 
   /// The decoded-block window of a concrete reader: WindowStart is the 1-based read
   /// index, WindowEnd the bytes held; empty when WindowStart > WindowEnd.
@@ -92,6 +101,10 @@ class TAuInput : public TComponent {
   std::vector<std::uint8_t> ReadAheadBuffer;
   std::uint32_t ReadAheadCount = 0;
   std::uint32_t ReadAheadOffset = 0;
+
+ private:
+  std::atomic<bool> StopAsked{false};
+  std::atomic<bool> Opening{false};  ///< an Open is under way
 };
 
 class TAuStreamedInput : public TAuInput {

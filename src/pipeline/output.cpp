@@ -207,12 +207,19 @@ void TAuOutput::Run() {
   SetExceptionMessage("");
   if (Busy()) throw EAuException("Component is Busy");
   if (!Input) throw EAuException("Input is not assigned");
+  // A stop asked of the input belongs to an earlier run; one asked from now on, even
+  // before the new run has reached the input's Open, holds for this one.
+  Input->WithdrawStopRequest();
   // Not busy means parked: only the host starts runs, and RunLock is held.
   if (!Thread->Start()) throw EAuException("Component is Busy");
 }
 
 void TAuOutput::Stop(bool async) {
   Thread->RequestStop(/*deliver_done=*/async);
+  // A run may be inside the input's Open, which only the input can cut short. An idle
+  // output leaves its input alone: it may be gone already (an output stopped as it is
+  // destroyed, after its input).
+  if (Busy() && Input) Input->RequestStop();
   if (async) return;
   TEventHandler& events = *EventHandler();
   events.BlockOutput(this);

@@ -1,7 +1,8 @@
 // The audio compression manager: the eight calls the WAV reader uses to turn
 // MPEG Layer 3 data into PCM, with the argument and result conventions of the
-// Windows manager (msacm32). On Windows they forward to msacm32 itself; on POSIX
-// they are served by our own implementation whose MPEG Layer 3 codec is libmpg123.
+// Windows manager (msacm32), streaming included. On Windows they forward to msacm32
+// itself; on POSIX they are served by our own implementation whose MPEG Layer 3 codec
+// is libmpg123.
 //
 // The structures below have the byte layout of their Windows counterparts so
 // that the Windows build can hand them to msacm32 unchanged, and so that a
@@ -119,21 +120,23 @@ inline constexpr std::uint32_t kAcmStreamHeaderStatusDone = 0x00010000;      // 
 inline constexpr std::uint32_t kAcmStreamHeaderStatusPrepared = 0x00020000;  // ..._STATUSF_PREPARED
 inline constexpr std::uint32_t kAcmStreamHeaderStatusInQueue = 0x00100000;   // ..._STATUSF_INQUEUE
 
-/// A short English description of a result code, for failure texts.
+/// What a result code means, in words that can follow "because" in a failure text;
+/// empty for a code the manager does not document (the caller then names the number).
 inline const char* AcmResultText(AcmResult result) {
   switch (result) {
-    case kMmSysErrNoError: return "no error";
-    case kMmSysErrError: return "the codec failed";
-    case kMmSysErrInvalHandle: return "invalid handle";
-    case kMmSysErrNoMem: return "out of memory";
-    case kMmSysErrNotSupported: return "not supported";
-    case kMmSysErrInvalFlag: return "invalid flag";
-    case kMmSysErrInvalParam: return "invalid parameter";
-    case kAcmErrNotPossible: return "the conversion is not possible";
-    case kAcmErrBusy: return "the stream is busy";
-    case kAcmErrUnprepared: return "the header is not prepared";
-    case kAcmErrCanceled: return "canceled";
-    default: return "unknown error";
+    case kMmSysErrNoError: return "nothing went wrong";
+    case kMmSysErrError: return "the decoder could not make sense of the data";
+    case kMmSysErrInvalHandle: return "the conversion stream was not open";
+    case kMmSysErrNoMem: return "there was not enough memory";
+    case kMmSysErrNotSupported: return "the codec does not support it";
+    case kMmSysErrInvalFlag: return "the codec does not know a flag it was given";
+    case kMmSysErrInvalParam: return "the codec refused the formats or buffers it was given";
+    case kAcmErrNotPossible:
+      return "the data is not of the format its header declares, or no installed codec converts it";
+    case kAcmErrBusy: return "the codec was busy";
+    case kAcmErrUnprepared: return "the conversion buffers were not prepared";
+    case kAcmErrCanceled: return "the conversion was canceled";
+    default: return "";
   }
 }
 
@@ -162,7 +165,14 @@ AcmResult acmStreamSize(AcmStreamHandle stream, std::uint32_t input_bytes, std::
 AcmResult acmStreamPrepareHeader(AcmStreamHandle stream, AcmStreamHeader* header, std::uint32_t flags);
 
 /// Converts the header's source into its destination, never writing past cbDstLength;
-/// reports the bytes used on both sides.
+/// reports the bytes used on both sides. A stream is converted in successive calls on
+/// successive parts of its source: the codec keeps its state from call to call (a
+/// frame split between two parts, output that did not fit the last destination), and
+/// a part it did not use (cbSrcLengthUsed short of cbSrcLength) is to be given again.
+/// ACM_STREAMCONVERTF_START starts the stream afresh; ACM_STREAMCONVERTF_END marks the
+/// last part, after which calls without source hand out what is still held until one
+/// produces nothing. The destination should be at least what acmStreamSize states for
+/// the source given.
 AcmResult acmStreamConvert(AcmStreamHandle stream, AcmStreamHeader* header, std::uint32_t flags);
 
 /// Releases what acmStreamPrepareHeader registered.

@@ -1,9 +1,11 @@
 #include "wave/wave_converter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "platform/acm.h"
 #include "wave/bytes.h"
 #include "wave/chunk_walker.h"
+#include "wave/mpeg_errors.h"
+#include "wave/mpeg_frames.h"
 
 namespace vornek {
 
@@ -68,8 +72,59 @@ class HeaderUnpreparer {
 
 std::int32_t AsResult(AcmResult result) { return static_cast<std::int32_t>(result); }
 
-std::string ManagerError(AcmResult result) {
-  return "compression manager error " + std::to_string(result) + ": " + platform::AcmResultText(result);
+/// What went wrong, in words; the number only for a code the manager does not document.
+std::string ResultWords(AcmResult result) {
+  const std::string words = platform::AcmResultText(result);
+  if (!words.empty()) return words;
+  return "the compression manager failed with result " + std::to_string(result);
+}
+
+/// "2 channels at 44100 Hz": the format a wave-format buffer states.
+std::string FormatWords(const std::uint8_t* format) {
+  const std::uint16_t channels = Le16(format + 2);
+  return std::to_string(channels) + (channels == 1 ? " channel at " : " channels at ") +
+         std::to_string(Le32(format + 4)) + " Hz";
+}
+
+/// "1.4 GB", "310 MB", "350 kB": a byte count for a failure text.
+std::string SizeWords(std::int64_t bytes) {
+  char text[32];
+  if (bytes >= 1'000'000'000)
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+  else if (bytes >= 1'000'000)
+    std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / 1e6);
+  else
+    std::snprintf(text, sizeof text, "%.0f kB", static_cast<double>(bytes) / 1e3);
+  return text;
+}
+
+/// "2 hours 12 minutes of 44.1 kHz stereo": how long `bytes` of PCM last at the most
+/// common rate.
+std::string DurationWords(std::int64_t bytes) {
+  const std::int64_t minutes = bytes / (44100 * 4) / 60;
+  if (minutes < 60) return std::to_string(minutes) + " minutes of 44.1 kHz stereo";
+  return std::to_string(minutes / 60) + (minutes < 120 ? " hour " : " hours ") + std::to_string(minutes % 60) +
+         " minutes of 44.1 kHz stereo";
+}
+
+/// The refusal of an image past `ceiling`: foreseen at `bytes`, or found passing it.
+[[noreturn]] void RaiseTooLarge(std::int64_t bytes, std::int64_t ceiling, bool foreseen) {
+  RaiseMpegError(TMpegError::meTooLarge, {(foreseen ? "about " : "more than ") + SizeWords(bytes),
+                                          SizeWords(ceiling), DurationWords(ceiling)});
+}
+
+/// Prepares, converts and unprepares one header; raises the conversion failure.
+void ConvertOnce(platform::AcmStreamHandle stream, platform::AcmStreamHeader& header, std::uint32_t flags,
+                 const std::string& format) {
+  using namespace platform;
+  AcmResult result = acmStreamPrepareHeader(stream, &header, 0);
+  if (result == kMmSysErrNoError) {
+    HeaderUnpreparer unpreparer(stream, &header);
+    result = acmStreamConvert(stream, &header, flags);
+    const AcmResult unprepared = unpreparer.Unprepare();
+    if (result == kMmSysErrNoError) result = unprepared;
+  }
+  if (result != kMmSysErrNoError) RaiseMpegError(TMpegError::meConversion, {format, ResultWords(result)});
 }
 
 }  // namespace
@@ -78,9 +133,7 @@ TWaveConverter::TWaveConverter() {
   // A failing query leaves 0, which is harmless: both buffers are always used whole.
   platform::acmMetrics(nullptr, platform::kAcmMetricMaxSizeFormat, &max_format_size_);
   if (max_format_size_ > kFormatBufferSize)
-    throw EAuException("The audio compression manager uses formats of up to " + std::to_string(max_format_size_) +
-                       " bytes, more than the " + std::to_string(kFormatBufferSize) +
-                       " bytes this reader can hold; the MPEG Layer 3 data cannot be converted.");
+    RaiseMpegError(TMpegError::meManagerFormats, {std::to_string(max_format_size_)});
 }
 
 void TWaveConverter::LoadFromWave(TStream& source) {
@@ -117,40 +170,43 @@ void TWaveConverter::LoadFromWave(TStream& source) {
   Load(source, parts);
 }
 
+void TWaveConverter::LoadFormat(TStream& source, const TCompressedParts& parts) {
+  const std::int64_t file_size = source.Size();
+  if (parts.FormatSize > kFormatBufferSize)
+    RaiseMpegError(TMpegError::meFormatTooLong, {std::to_string(parts.FormatSize)});
+  const auto stated = static_cast<std::size_t>(parts.FormatSize);
+  FormatBuffer format{};
+  source.SetPosition(parts.FormatAt);
+  if (stated < kMinFmtBytes || parts.FormatAt > file_size - static_cast<std::int64_t>(stated) ||
+      ReadStreamFully(source, format.data(), stated) != stated)
+    RaiseMpegError(TMpegError::meFormatTooShort);
+  // The codec reads as many extension bytes as the structure claims; never let it
+  // claim more than the chunk supplied.
+  if (stated >= 18) {
+    const auto extension = static_cast<std::uint16_t>(stated - 18);
+    if (Le16(format.data() + 16) > extension) PutLe16(format.data() + 16, extension);
+  }
+  if (std::min(parts.DataEnd, file_size) <= parts.DataBegin) RaiseMpegError(TMpegError::meNoData);
+  source_format_ = format;
+}
+
 void TWaveConverter::Load(TStream& source, const TCompressedParts& parts) {
   SetSize(0);
   SetPosition(0);
+  const FormatBuffer previous_format = source_format_;
   try {
-    const std::int64_t file_size = source.Size();
-    if (parts.FormatSize > kFormatBufferSize)
-      throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is " + std::to_string(parts.FormatSize) +
-                         " bytes long; at most " + std::to_string(kFormatBufferSize) + " bytes are supported.");
-    const auto stated = static_cast<std::size_t>(parts.FormatSize);
-    FormatBuffer format{};
-    source.SetPosition(parts.FormatAt);
-    if (stated < kMinFmtBytes || parts.FormatAt > file_size - static_cast<std::int64_t>(stated) ||
-        ReadStreamFully(source, format.data(), stated) != stated)
-      throw EAuException("The \"fmt \" chunk of the MPEG Layer 3 file is too short.");
-    // The codec reads as many extension bytes as the structure claims; never let it
-    // claim more than the chunk supplied.
-    if (stated >= 18) {
-      const auto extension = static_cast<std::uint16_t>(stated - 18);
-      if (Le16(format.data() + 16) > extension) PutLe16(format.data() + 16, extension);
-    }
-
-    const std::int64_t available = std::min(parts.DataEnd, file_size) - parts.DataBegin;
-    if (available > 0) {
-      // A truncated payload holds what is there.
-      SetSize(available);
-      source.SetPosition(parts.DataBegin);
-      SetSize(static_cast<std::int64_t>(ReadStreamFully(source, Memory(), static_cast<std::size_t>(available))));
-    }
-    if (Size() == 0) throw EAuException("The MPEG Layer 3 file has no \"data\" chunk with content.");
-    source_format_ = format;
+    LoadFormat(source, parts);
+    // A truncated payload holds what is there.
+    const std::int64_t available = std::min(parts.DataEnd, source.Size()) - parts.DataBegin;
+    SetSize(available);
+    source.SetPosition(parts.DataBegin);
+    SetSize(static_cast<std::int64_t>(ReadStreamFully(source, Memory(), static_cast<std::size_t>(available))));
+    if (Size() == 0) RaiseMpegError(TMpegError::meNoData);
     SetPosition(0);
   } catch (...) {
     SetSize(0);
     SetPosition(0);
+    source_format_ = previous_format;
     throw;
   }
 }
@@ -241,46 +297,158 @@ std::int32_t TWaveConverter::SaveAsWave(TStream& destination) {
   return result;
 }
 
-namespace {
-
-/// The rest of the conversion once `converter` holds the compressed data.
-std::unique_ptr<TMemoryStream> ConvertLoaded(TWaveConverter& converter) {
+std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::int64_t begin, std::int64_t end,
+                                                           const TStopCheck& stop, std::int64_t max_pcm_bytes) {
   using namespace platform;
-  auto* source_format = reinterpret_cast<WaveFormatEx*>(converter.SourceFormat().data());
-  auto* target_format = reinterpret_cast<WaveFormatEx*>(converter.TargetFormat().data());
-  PutLe16(converter.TargetFormat().data(), kWaveFormatPcm);
-  const AcmResult suggested = acmFormatSuggest(nullptr, source_format, target_format,
-                                               TWaveConverter::kFormatBufferSize, kAcmFormatSuggestWFormatTag);
+  auto* source_format = reinterpret_cast<WaveFormatEx*>(source_format_.data());
+  auto* target_format = reinterpret_cast<WaveFormatEx*>(target_format_.data());
+  const std::string format = FormatWords(source_format_.data());
+  PutLe16(target_format_.data(), kWaveFormatPcm);
+  const AcmResult suggested =
+      acmFormatSuggest(nullptr, source_format, target_format, kFormatBufferSize, kAcmFormatSuggestWFormatTag);
   if (suggested != kMmSysErrNoError)
-    throw EAuException("No PCM format is offered for the MPEG Layer 3 data of this file (" +
-                       ManagerError(suggested) + ").");
+    RaiseMpegError(TMpegError::meNoPcmFormat,
+                   {format, suggested == kAcmErrNotPossible
+                                ? "no installed codec decodes MPEG Layer 3 data of that format"
+                                : ResultWords(suggested)});
+  const std::uint16_t block_align = Le16(target_format_.data() + 12);
+  if (block_align == 0) RaiseMpegError(TMpegError::meNoPcmFormat, {format, "the format offered has no sample size"});
 
-  const std::int32_t converted = converter.ConvertToPcm();
-  if (converted != 0)
-    throw EAuException("The MPEG Layer 3 data could not be converted to PCM (" +
-                       ManagerError(static_cast<AcmResult>(converted)) + ").");
-  if (converter.Size() == 0) throw EAuException("The MPEG Layer 3 data holds no audio that could be decoded.");
+  // Foreseen from the frames, before anything is decoded. The foresight is an estimate
+  // (a variable bit rate is sampled, not summed): only what it puts more than an eighth
+  // past the ceiling is refused here, and the decode below holds to the ceiling exactly.
+  const std::uint64_t samples = EstimateMpegLayer3Samples(source, begin, end, Le32(source_format_.data() + 4));
+  const std::uint64_t most = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / block_align;
+  const auto foreseen = static_cast<std::int64_t>(std::min(samples, most) * block_align);
+  if (foreseen > max_pcm_bytes + max_pcm_bytes / 8) RaiseTooLarge(foreseen, max_pcm_bytes, true);
 
-  auto image = std::make_unique<TMemoryStream>();
-  if (converter.SaveAsWave(*image) != 0)
-    throw EAuException("The PCM image of the converted MPEG Layer 3 data could not be written (" +
-                       std::to_string(converter.Size()) + " bytes of PCM).");
+  AcmStreamHandle stream = nullptr;
+  const AcmResult opened =
+      acmStreamOpen(&stream, nullptr, source_format, target_format, nullptr, 0, 0, kAcmStreamOpenNonRealtime);
+  if (opened != kMmSysErrNoError) RaiseMpegError(TMpegError::meCannotOpen, {format, ResultWords(opened)});
+  StreamCloser closer(stream);
+
+  // Pieces of the source, read as the conversion takes them; what a call leaves unused
+  // (a part of a block) goes first into the next one.
+  constexpr std::size_t kPieceBytes = 16 * 1024;
+  constexpr std::size_t kMinPieceBytes = 1024;
+  // Room below this is not offered to the codec: a new block starts instead.
+  constexpr std::size_t kMinRoom = 64 * 1024;
+  std::vector<std::uint8_t> piece(kPieceBytes);
+  std::size_t piece_left = 0;
+  std::int64_t next = begin;
+  bool source_ended = begin >= end;
+  bool first = true;
+  bool want_fresh_block = false;
+  std::int64_t pcm = 0;
+
+  auto image = std::make_unique<TPcmImage>();
+  try {
+    const std::uint8_t no_header[kImageHeaderBytes] = {};
+    image->Write(no_header, sizeof no_header);  // filled in at the end
+
+    for (;;) {
+      if (stop && stop()) RaiseMpegError(TMpegError::meStopped);
+      if (!source_ended && piece_left < kPieceBytes) {
+        const auto want = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kPieceBytes - piece_left), end - next));
+        source.SetPosition(next);
+        const std::size_t got = ReadStreamFully(source, piece.data() + piece_left, want);
+        piece_left += got;
+        next += static_cast<std::int64_t>(got);
+        source_ended = got < want || next >= end;
+      }
+
+      // As much of the piece as the room holds by the manager's own measure.
+      std::span<std::uint8_t> room = image->Room(want_fresh_block ? TPcmImage::kBlockBytes : kMinRoom);
+      want_fresh_block = false;
+      auto room_for = [&](std::size_t bytes) -> std::size_t {
+        std::uint32_t needed = 0;
+        if (bytes == 0 ||
+            acmStreamSize(stream, static_cast<std::uint32_t>(bytes), &needed, kAcmStreamSizeSource) != kMmSysErrNoError)
+          return 0;  // nothing to hold, or the manager cannot say: the codec fills what it is given
+        return needed;
+      };
+      std::size_t give = piece_left;
+      std::size_t needed = room_for(give);
+      while (needed > room.size() && give > kMinPieceBytes) {
+        give = std::max(give / 2, kMinPieceBytes);
+        needed = room_for(give);
+      }
+      // A fresh block at most: a manager that asks for more than that for the smallest
+      // piece overstates, and its codec keeps what does not fit for the next call.
+      if (needed > room.size()) room = image->Room(std::min(needed, TPcmImage::kBlockBytes));
+      const bool last = source_ended && give == piece_left;
+
+      AcmStreamHeader header{};
+      header.cbStruct = sizeof header;
+      header.pbSrc = piece.data();
+      header.cbSrcLength = static_cast<std::uint32_t>(give);
+      header.pbDst = room.data();
+      header.cbDstLength = static_cast<std::uint32_t>(room.size());
+      const std::uint32_t flags =
+          (first ? kAcmStreamConvertStart : 0u) | (last ? kAcmStreamConvertEnd : kAcmStreamConvertBlockAlign);
+      ConvertOnce(stream, header, flags, format);
+      first = false;
+      const std::size_t used = std::min<std::size_t>(header.cbSrcLengthUsed, give);
+      const std::size_t produced = std::min<std::size_t>(header.cbDstLengthUsed, header.cbDstLength);
+      image->Commit(produced);
+      pcm += static_cast<std::int64_t>(produced);
+      if (pcm > max_pcm_bytes) RaiseTooLarge(max_pcm_bytes, max_pcm_bytes, false);
+      std::memmove(piece.data(), piece.data() + used, piece_left - used);
+      piece_left -= used;
+
+      if (used == 0 && produced == 0) {
+        // Nothing moved: all of the stream is out, or what is left of the source is
+        // less than the codec converts (a part of a frame at the end), or the room was
+        // too small for the codec.
+        if (last) break;
+        if (room.size() >= TPcmImage::kBlockBytes)
+          RaiseMpegError(TMpegError::meConversion, {format, "the codec took none of the data it was given"});
+        want_fresh_block = true;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    RaiseMpegError(TMpegError::meOutOfMemory, {SizeWords(pcm)});
+  }
+  const AcmResult closed = closer.Close();
+  if (closed != kMmSysErrNoError) RaiseMpegError(TMpegError::meConversion, {format, ResultWords(closed)});
+
+  // The image holds whole sample frames of what the codec produced, in the format it
+  // was asked for.
+  pcm -= pcm % block_align;
+  if (pcm == 0) RaiseMpegError(TMpegError::meNoAudio);
+  source_format_ = target_format_;
+  std::uint8_t header[kImageHeaderBytes];
+  std::memcpy(header, "RIFF", 4);
+  PutLe32(header + 4, static_cast<std::uint32_t>(pcm + (pcm % 2) + kImageHeaderBytes - 8));
+  std::memcpy(header + 8, "WAVEfmt ", 8);
+  PutLe32(header + 16, 16);
+  std::memcpy(header + 20, source_format_.data(), 16);
+  std::memcpy(header + 36, "data", 4);
+  PutLe32(header + 40, static_cast<std::uint32_t>(pcm));
+  image->SetPosition(0);
+  image->Write(header, sizeof header);
+  if (pcm % 2 != 0) {
+    const std::uint8_t pad = 0;  // RIFF keeps chunks at even offsets
+    image->SetPosition(kImageHeaderBytes + pcm);
+    image->Write(&pad, 1);
+  }
   image->SetPosition(0);
   return image;
 }
 
-}  // namespace
-
-std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source) {
+std::unique_ptr<TPcmImage> ConvertCompressedWave(TStream& source, const TStopCheck& stop) {
   TWaveConverter converter;
   converter.LoadFromWave(source);
-  return ConvertLoaded(converter);
+  return converter.ConvertToImage(converter, 0, converter.Size(), stop);
 }
 
-std::unique_ptr<TMemoryStream> ConvertCompressedWave(TStream& source, const TCompressedParts& parts) {
+std::unique_ptr<TPcmImage> ConvertCompressedWave(TStream& source, const TCompressedParts& parts,
+                                                 const TStopCheck& stop) {
   TWaveConverter converter;
-  converter.Load(source, parts);
-  return ConvertLoaded(converter);
+  converter.LoadFormat(source, parts);
+  return converter.ConvertToImage(source, parts.DataBegin, std::min(parts.DataEnd, source.Size()), stop);
 }
 
 }  // namespace vornek

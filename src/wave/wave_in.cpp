@@ -373,14 +373,18 @@ std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
 
 void TWaveIn::ConvertCompressed() {
   // The whole file becomes a PCM WAV image in memory; from here on the image is the
-  // stream, and the source is kept to be restored (or released) by CloseFile.
-  ConvertedStream = ConvertCompressedWave(*Stream, CompressedParts);
+  // stream, and the source is kept to be restored (or released) by CloseFile. The
+  // decode gives up when the Open under way is asked to stop.
+  ConvertedStream = ConvertCompressedWave(*Stream, CompressedParts, [this] { return StopRequested(); });
   SourceStream = Stream;
   SourceAssigned = StreamAssigned;
   Stream = ConvertedStream.get();
   ReadHeader();
   CompleteFormat();  // the image is stored PCM
   WaveKind = TWaveKind::wkCompressed;
+  // Delivery only reads on (SeekInternal never moves the image), so what it has read
+  // is let go.
+  ConvertedStream->ReleaseBehind();
 }
 
 // ---------------------------------------------------------------------------------

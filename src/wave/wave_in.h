@@ -9,7 +9,9 @@
 //   wkALaw, wkMuLaw            signed 16-bit, expanded code by code (wave/g711.h)
 //   wkCompressed               16-bit PCM: the whole file is converted through the
 //                              compression manager into an image in memory when it
-//                              is opened, and the image is read like stored PCM
+//                              is opened (a stop asked of an Open under way cuts
+//                              it short), and the image is read like stored PCM,
+//                              its memory freed as it is read
 //
 // A header the reader cannot use makes OpenFile (and so Open) fail with an
 // EAuException whose text says what is wrong (wave/wave_errors.h).
@@ -41,6 +43,7 @@
 #include "wave/chunk_walker.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
+#include "wave/pcm_image.h"
 #include "wave/wave_converter.h"
 
 namespace vornek {
@@ -154,7 +157,7 @@ class TWaveIn : public TAuFileIn {
 
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
   /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
-  std::unique_ptr<TMemoryStream> ConvertedStream;
+  std::unique_ptr<TPcmImage> ConvertedStream;
   std::int64_t MissingBytes = 0;   ///< bytes "data" states past the end of the stream
   std::int64_t FramesMissing = 0;  ///< the frames those bytes would hold
   bool PayloadEnded = false;       ///< a read has reached DataEnd

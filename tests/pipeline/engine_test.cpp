@@ -207,6 +207,48 @@ TEST(Engine, SynchronousStopWaitsForDoneAndDropsTheRunsEvents) {
   EXPECT_FALSE(output.Busy());
 }
 
+// A stop that comes after Run but before the run has reached its input's Open still
+// holds for that Open: it is not taken for a request of an earlier run.
+TEST(Engine, AStopBeforeTheInputIsOpenedHoldsForItsOpen) {
+  SlowOpenInput input(Bytes(64));
+  StepOutput output;
+  output.SetInput(&input);
+  output.HoldAt(StepOutput::Point::kPrepare);
+  output.Run();
+  ASSERT_TRUE(PumpUntil([&] { return output.Waiting(); }));
+  std::thread releaser([&] {
+    while (!output.Worker().StopRequested()) std::this_thread::sleep_for(1ms);
+    output.Release();
+  });
+  output.Stop(false);
+  releaser.join();
+  EXPECT_TRUE(input.stop_seen_at_start) << "the Open began with the stop already asked";
+  EXPECT_EQ(output.GetExceptionMessage(), "open stopped");
+  EXPECT_FALSE(output.Busy());
+}
+
+TEST(Engine, StoppingTheOutputCutsShortTheOpenOfItsInput) {
+  SlowOpenInput input(Bytes(64));
+  StepOutput output;
+  EventLog log;
+  log.Attach(output);
+  output.SetInput(&input);
+  output.Run();
+  ASSERT_TRUE(PumpUntil([&] { return input.in_open.load(); }));
+  output.Stop(false);
+  EXPECT_EQ(output.GetExceptionMessage(), "open stopped");
+  EXPECT_EQ(output.dones, 1);
+  EXPECT_FALSE(input.StopRequestedNow()) << "a request means nothing outside an Open";
+
+  // The request was for that Open only: the next run opens and reads to the end.
+  input.slow = false;
+  output.Run();
+  ASSERT_TRUE(PumpUntil([&] { return log.Has("done"); }));
+  EXPECT_FALSE(input.stop_seen_at_start);
+  EXPECT_FALSE(log.Has("failure"));
+  EXPECT_EQ(output.steps, 65);
+}
+
 TEST(Engine, AsynchronousStopEndsAfterTheCurrentStepAndDeliversDone) {
   MemoryInput input(Bytes(64));
   StepOutput output;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -49,6 +50,38 @@ class MemoryInput : public TAuInput {
   std::vector<std::uint8_t> data_;
   std::int64_t stated_size_;
   std::size_t offset_ = 0;
+};
+
+/// A MemoryInput whose Open works on, as the decode of a long compressed file does,
+/// until a stop is asked of it (it then fails with "open stopped"), and gives up after
+/// 20 seconds ("never stopped"). With `slow` false it opens at once.
+class SlowOpenInput : public MemoryInput {
+ public:
+  using MemoryInput::MemoryInput;
+
+  std::atomic<bool> slow{true};
+  std::atomic<bool> in_open{false};
+  /// Whether a stop was asked when the last OpenInternal began.
+  std::atomic<bool> stop_seen_at_start{false};
+  bool StopRequestedNow() const { return StopRequested(); }
+
+ protected:
+  void OpenInternal() override {
+    stop_seen_at_start = StopRequested();
+    MemoryInput::OpenInternal();
+    if (!slow) return;
+    in_open = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!StopRequested()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        in_open = false;
+        throw EAuException("never stopped");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    in_open = false;
+    throw EAuException("open stopped");
+  }
 };
 
 /// An output that reads `step_bytes` per step from its input. The test can make

@@ -404,6 +404,128 @@ TEST(AcmMp3, StreamThatChangesFormatPartWayIsRefused) {
   }
 }
 
+/// Converts `data` in successive calls on parts of `piece` bytes (the last part with
+/// ACM_STREAMCONVERTF_END), each with the destination acmStreamSize states for it, then
+/// calls without source until one produces nothing. `start_over_after`, when given,
+/// first converts that many bytes and then starts the stream afresh with
+/// ACM_STREAMCONVERTF_START. Returns the PCM of the calls, in order.
+std::optional<Bytes> ConvertInParts(const WaveFormatEx& source, Bytes data, std::size_t piece,
+                                    std::optional<std::size_t> start_over_after = {}) {
+  OpenStream stream(source, PcmFormat(source.nChannels, source.nSamplesPerSec));
+  if (stream.result() != kMmSysErrNoError) return std::nullopt;
+  Bytes pcm;
+  auto call = [&](std::uint8_t* part, std::size_t length, std::uint32_t flags) -> std::optional<std::uint32_t> {
+    std::uint32_t room = 0;
+    if (acmStreamSize(stream.handle(), static_cast<std::uint32_t>(length), &room, kAcmStreamSizeSource) !=
+        kMmSysErrNoError)
+      return std::nullopt;
+    Bytes destination(std::max<std::uint32_t>(room, 4096));
+    AcmStreamHeader header{};
+    header.cbStruct = sizeof header;
+    header.pbSrc = part;
+    header.cbSrcLength = static_cast<std::uint32_t>(length);
+    header.pbDst = destination.data();
+    header.cbDstLength = static_cast<std::uint32_t>(destination.size());
+    if (acmStreamPrepareHeader(stream.handle(), &header, 0) != kMmSysErrNoError) return std::nullopt;
+    const AcmResult result = acmStreamConvert(stream.handle(), &header, flags);
+    acmStreamUnprepareHeader(stream.handle(), &header, 0);
+    if (result != kMmSysErrNoError) {
+      ADD_FAILURE() << "conversion failed: " << result;
+      return std::nullopt;
+    }
+    pcm.insert(pcm.end(), destination.begin(), destination.begin() + header.cbDstLengthUsed);
+    return header.cbSrcLengthUsed;
+  };
+  if (start_over_after) {
+    if (!call(data.data(), *start_over_after, kAcmStreamConvertStart)) return std::nullopt;
+    pcm.clear();
+  }
+  std::size_t at = 0;
+  std::uint32_t flags = kAcmStreamConvertStart;
+  while (at < data.size()) {
+    const std::size_t length = std::min(piece, data.size() - at);
+    const bool last = at + length == data.size();
+    const std::optional<std::uint32_t> used =
+        call(data.data() + at, length, flags | (last ? kAcmStreamConvertEnd : kAcmStreamConvertBlockAlign));
+    if (!used) return std::nullopt;
+    at += *used;
+    flags = 0;
+  }
+  for (;;) {
+    const std::size_t before = pcm.size();
+    if (!call(nullptr, 0, kAcmStreamConvertEnd)) return std::nullopt;
+    if (pcm.size() == before) break;
+  }
+  return pcm;
+}
+
+TEST(AcmMp3, ConvertsInPartsOfAnySizeAsInOneCall) {
+  VORNEK_REQUIRE(MissingMp3Encoder());
+  const Mp3Data mp3 = EncodeSine(2, 44100, 1.0);
+  const Conversion whole = Convert(mp3.format, mp3.data);
+  ASSERT_EQ(whole.result, kMmSysErrNoError);
+  ASSERT_GT(whole.pcm.size(), 44100u * 4);
+  // Parts that split frames anywhere: a byte at a time, less than a frame, about one
+  // frame, many frames.
+  for (std::size_t piece : {std::size_t{1}, std::size_t{100}, std::size_t{417}, std::size_t{4099},
+                            std::size_t{65536}}) {
+    const std::optional<Bytes> parts = ConvertInParts(mp3.format, mp3.data, piece);
+    ASSERT_TRUE(parts) << piece;
+    EXPECT_EQ(*parts, whole.pcm) << "parts of " << piece << " bytes";
+  }
+}
+
+TEST(AcmMp3, StartBeginsTheStreamAfresh) {
+  VORNEK_REQUIRE(MissingMp3Encoder());
+  const Mp3Data mp3 = EncodeSine(1, 48000, 0.5);
+  const Conversion whole = Convert(mp3.format, mp3.data);
+  ASSERT_EQ(whole.result, kMmSysErrNoError);
+  const std::optional<Bytes> again = ConvertInParts(mp3.format, mp3.data, 3000, mp3.data.size() / 2 + 3);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(*again, whole.pcm);
+}
+
+TEST(AcmMp3, AFewFramesOfAnotherFormatAreSkippedAsJunkButAChangeIsRefused) {
+  VORNEK_REQUIRE(MissingMp3Encoder());
+  const Mp3Data stereo44 = EncodeSine(2, 44100, 1.0);
+  const Mp3Data stereo48 = EncodeSine(2, 48000, 0.5);
+  const Conversion alone = Convert(stereo44.format, stereo44.data);
+  ASSERT_EQ(alone.result, kMmSysErrNoError);
+  // Whole frames of the 48 kHz stream (384 bytes each at 128 kbit/s) put between two
+  // frames of the 44.1 kHz one (417 bytes, 418 when padded).
+  struct Case {
+    std::size_t foreign_frames;
+    AcmResult expected;
+  };
+  const Case cases[] = {{2, kMmSysErrNoError}, {12, kAcmErrNotPossible}};
+  for (const Case& c : cases) {
+    std::size_t cut = 0;  // the end of the 20th frame of the 44.1 kHz stream
+    for (int i = 0; i < 20; ++i) cut += 417u + ((stereo44.data[cut + 2] >> 1) & 1u);
+    const std::size_t foreign = c.foreign_frames * 384;
+    Bytes joined(stereo44.data.begin(), stereo44.data.begin() + static_cast<std::ptrdiff_t>(cut));
+    joined.insert(joined.end(), stereo48.data.begin(), stereo48.data.begin() + static_cast<std::ptrdiff_t>(foreign));
+    joined.insert(joined.end(), stereo44.data.begin() + static_cast<std::ptrdiff_t>(cut), stereo44.data.end());
+    const Conversion done = Convert(stereo44.format, joined);
+    EXPECT_EQ(done.result, c.expected) << c.foreign_frames << " frames of 48 kHz";
+    if (done.result == kMmSysErrNoError) {
+      EXPECT_EQ(done.pcm.size(), alone.pcm.size()) << "the foreign frames are not in the PCM";
+    }
+  }
+}
+
+TEST(AcmResultText, EveryDocumentedCodeIsWordsAndAnUnknownOneNothing) {
+  const AcmResult documented[] = {kMmSysErrNoError,     kMmSysErrError,      kMmSysErrInvalHandle,
+                                  kMmSysErrNoMem,       kMmSysErrNotSupported, kMmSysErrInvalFlag,
+                                  kMmSysErrInvalParam,  kAcmErrNotPossible,  kAcmErrBusy,
+                                  kAcmErrUnprepared,    kAcmErrCanceled};
+  for (const AcmResult code : documented) {
+    const std::string text = AcmResultText(code);
+    EXPECT_GT(text.size(), 8u) << code;
+    EXPECT_EQ(text.find_first_of("0123456789"), std::string::npos) << code << ": " << text;
+  }
+  EXPECT_STREQ(AcmResultText(9999), "");
+}
+
 TEST(AcmMp3, StreamsOnSeveralThreadsAtOnceStayApart) {
   VORNEK_REQUIRE(MissingMp3Encoder());
   const Mp3Data mono = EncodeSine(1, 48000, 0.5);

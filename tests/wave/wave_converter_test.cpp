@@ -19,55 +19,18 @@
 #include "support/files.h"
 #include "support/wav_writer.h"
 #include "support/tools.h"
+#include "mp3_fixtures.h"
 
 namespace vornek {
 namespace {
 
 using test::Bytes;
 using test::Chunk;
+using test::EncodeSine;
+using test::kMp3FrameSamples;
 using test::MissingMp3Encoder;
+using test::Mp3Wav;
 using test::Riff;
-
-constexpr int kMp3FrameSamples = 1152;
-
-
-/// An MP3-in-WAV file of a sine as ffmpeg writes it, and its chunks.
-struct Mp3Wav {
-  Bytes file;
-  Bytes fmt;
-  Bytes fact;
-  Bytes data;
-  std::uint32_t encoded_samples = 0;  ///< per channel, from "fact"
-};
-
-Mp3Wav EncodeSine(int channels, int rate, double seconds, int frequency = 1000) {
-  test::TempDir dir;
-  const std::string path = dir.File("sine.wav");
-  const std::string command = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=frequency=" +
-                              std::to_string(frequency) + ":duration=" + std::to_string(seconds) + " -ac " +
-                              std::to_string(channels) + " -ar " + std::to_string(rate) +
-                              " -c:a libmp3lame -f wav '" + path + "'";
-  Mp3Wav out;
-  if (std::system(command.c_str()) != 0) {
-    ADD_FAILURE() << "ffmpeg failed: " << command;
-    return out;
-  }
-  out.file = test::ReadBytes(path);
-  auto chunks = test::ReadChunks(out.file);
-  out.fmt = chunks["fmt "];
-  out.fact = chunks["fact"];
-  out.data = chunks["data"];
-  // The reader only routes tag 0x55 files with a "fact" chunk here; make sure the
-  // fixture is one.
-  EXPECT_GE(out.fmt.size(), 18u);
-  if (out.fmt.size() >= 2) {
-    EXPECT_EQ(test::GetLE16(out.fmt.data()), 0x55);
-  }
-  EXPECT_EQ(out.fact.size(), 4u);
-  if (out.fact.size() == 4) out.encoded_samples = test::GetLE32(out.fact.data());
-  EXPECT_FALSE(out.data.empty());
-  return out;
-}
 
 /// The fields of a 44-byte-header PCM image.
 struct Image {
@@ -107,9 +70,9 @@ Image ParseImage(const Bytes& bytes) {
 
 Image Convert(const Bytes& file) {
   TMemoryStream source(file);
-  std::unique_ptr<TMemoryStream> image = ConvertCompressedWave(source);
+  std::unique_ptr<TPcmImage> image = ConvertCompressedWave(source);
   EXPECT_EQ(image->Position(), 0);
-  return ParseImage(image->Data());
+  return ParseImage(image->CopyAll());
 }
 
 std::string ConvertFailure(const Bytes& file) {
@@ -204,8 +167,8 @@ TEST_P(ConvertsEncodedSine, ToPcmOfTheFilesFormatLengthAndSignal) {
   const FormatCase c = GetParam();
   const Mp3Wav mp3 = EncodeSine(c.channels, c.rate, 2.0);
   TMemoryStream source(mp3.file);
-  const std::unique_ptr<TMemoryStream> stream = ConvertCompressedWave(source);
-  const Bytes& bytes = stream->Data();
+  const std::unique_ptr<TPcmImage> stream = ConvertCompressedWave(source);
+  const Bytes bytes = stream->CopyAll();
   const Image image = ParseImage(bytes);
 
   EXPECT_EQ(image.riff_size, bytes.size() - 8);
@@ -291,6 +254,8 @@ TEST_F(EncodedFixture, FailuresCarryATextThatSaysWhat) {
     const char* what;
     Bytes file;
     const char* text;
+    /// More of the text, where it says in words what went wrong.
+    const char* also = nullptr;
   };
   std::mt19937 random(7);
   Bytes noise(20000);
@@ -312,15 +277,20 @@ TEST_F(EncodedFixture, FailuresCarryATextThatSaysWhat) {
        "too short"},
       {"no data", WithChunks(long_, {}), "no \"data\" chunk"},
       {"only an empty data", WithChunks(long_, {{"data", {}}}), "no \"data\" chunk"},
-      {"not MPEG Layer 3", Riff({{"fmt ", pcm_fmt}, {"data", long_.data}}), "No PCM format is offered"},
+      {"not MPEG Layer 3", Riff({{"fmt ", pcm_fmt}, {"data", long_.data}}), "No PCM format is offered",
+       "(1 channel at 44100 Hz): no installed codec decodes MPEG Layer 3 data of that format."},
       {"rate declared wrong", Riff({{"fmt ", fmt_48k}, {"fact", long_.fact}, {"data", long_.data}}),
-       "could not be converted to PCM"},
+       "could not be converted to PCM",
+       "(1 channel at 48000 Hz) could not be converted to PCM: the data is not of the format its header declares"},
       {"random bytes", WithChunks(long_, {{"data", noise}}), "MPEG Layer 3 data"},
       {"less than a frame", WithChunks(long_, {{"data", first_bytes}}), "holds no audio"},
   };
   for (const Case& c : cases) {
     const std::string failure = ConvertFailure(c.file);
     EXPECT_NE(failure.find(c.text), std::string::npos) << c.what << ": \"" << failure << "\"";
+    if (c.also) {
+      EXPECT_NE(failure.find(c.also), std::string::npos) << c.what << ": \"" << failure << "\"";
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The compression manager on POSIX: one codec, MPEG Layer 3 to 16-bit PCM,
-// decoded by libmpg123. The calls keep the manager's argument checks and result
-// codes so that the converter above them is the same code as on Windows.
+// decoded by libmpg123. The calls keep the manager's argument checks, result codes
+// and streaming (a decoder per stream, kept from call to call) so that the converter
+// above them is the same code as on Windows.
 #include "platform/acm.h"
 
 #include <mpg123.h>
@@ -42,6 +43,13 @@ constexpr std::uint32_t kMpegLayer3FormatBytes = sizeof(WaveFormatEx) + 12;
 
 /// Source bytes handed to the decoder at a time, so that its own copy stays small.
 constexpr std::size_t kFeedPiece = 64 * 1024;
+
+/// Frames of another rate or channel count than the stream's, in a row, that are taken
+/// for a change of the stream's format (refused: its PCM would match no one format)
+/// rather than for junk between frames that happened to look like a frame header
+/// (dropped). Junk makes one or two such frames at a time; a real change makes as many
+/// as it lasts.
+constexpr std::uint32_t kForeignFramesForAChange = 8;
 
 const MpegRate* FindRate(std::uint32_t rate) {
   for (const MpegRate& entry : kMpegRates)
@@ -95,6 +103,133 @@ struct Mpg123Deleter {
 };
 using Mpg123Handle = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
+/// The MPEG Layer 3 decoder of one stream, kept from one conversion call to the next
+/// as a codec keeps its instance data: libmpg123 holds the source bytes fed to it that
+/// do not make a whole frame yet, and `pending_` the decoded PCM that did not fit the
+/// last destination.
+class Layer3Decoder {
+ public:
+  explicit Layer3Decoder(const WaveFormatEx& source)
+      : rate_(static_cast<long>(source.nSamplesPerSec)),
+        channels_(source.nChannels),
+        block_(static_cast<std::uint32_t>(source.nChannels) * 2u) {}
+
+  /// Begins the stream afresh; must have succeeded before Convert.
+  AcmResult Start();
+  /// Decodes what fits `destination`: first what is pending, then frames from what was
+  /// fed before and from `source`, which is fed as the decoder runs dry. Every frame
+  /// of the stream's rate and channels is delivered whole, in order; `used` and
+  /// `produced` tell the bytes taken and written.
+  AcmResult Convert(const std::uint8_t* source, std::uint32_t source_length, std::uint8_t* destination,
+                    std::uint32_t destination_length, std::uint32_t& used, std::uint32_t& produced);
+
+ private:
+  Mpg123Handle handle_;
+  std::vector<std::uint8_t> pending_;
+  std::size_t pending_at_ = 0;
+  std::uint32_t foreign_run_ = 0;  ///< frames of another format in a row
+  bool output_matches_ = false;    ///< the decoder's output format is the stream's
+  long rate_;
+  int channels_;
+  std::uint32_t block_;  ///< bytes of one PCM sample frame
+};
+
+AcmResult Layer3Decoder::Start() {
+  static std::once_flag library_ready;
+  std::call_once(library_ready, [] { mpg123_init(); });
+
+  handle_.reset();
+  pending_.clear();
+  pending_at_ = 0;
+  foreign_run_ = 0;
+  output_matches_ = false;
+  int error = MPG123_OK;
+  Mpg123Handle decoder(mpg123_new(nullptr, &error));
+  if (!decoder) return kMmSysErrNoMem;
+  mpg123_handle* mh = decoder.get();
+  // No messages on the standard streams, and never a resampled output: the output
+  // rate must be the stream's own rate. Junk between frames is searched through to
+  // the next frame however long it is, as a player does, not given up on.
+  if (mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0) != MPG123_OK ||
+      mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0) != MPG123_OK ||
+      mpg123_param(mh, MPG123_RESYNC_LIMIT, -1, 0) != MPG123_OK || mpg123_format_none(mh) != MPG123_OK)
+    return kMmSysErrError;
+  const long* rates = nullptr;
+  std::size_t rate_count = 0;
+  mpg123_rates(&rates, &rate_count);
+  for (std::size_t i = 0; i < rate_count; ++i)
+    mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  if (mpg123_open_feed(mh) != MPG123_OK) return kMmSysErrError;
+  handle_ = std::move(decoder);
+  return kMmSysErrNoError;
+}
+
+AcmResult Layer3Decoder::Convert(const std::uint8_t* source, std::uint32_t source_length,
+                                 std::uint8_t* destination, std::uint32_t destination_length, std::uint32_t& used,
+                                 std::uint32_t& produced) {
+  used = 0;
+  produced = 0;
+  if (!handle_) return kMmSysErrError;  // never started
+  // Whole sample frames only, as a block-aligned codec writes them.
+  const std::uint32_t room = destination_length - destination_length % block_;
+  auto deliver = [&](const std::uint8_t* pcm, std::size_t bytes) {
+    const std::size_t n = std::min<std::size_t>(bytes, room - produced);
+    if (n > 0) std::memcpy(destination + produced, pcm, n);
+    produced += static_cast<std::uint32_t>(n);
+    return n;
+  };
+
+  if (pending_at_ < pending_.size()) {
+    pending_at_ += deliver(pending_.data() + pending_at_, pending_.size() - pending_at_);
+    if (pending_at_ < pending_.size()) return kMmSysErrNoError;  // the destination is full
+    pending_.clear();
+    pending_at_ = 0;
+  }
+  mpg123_handle* mh = handle_.get();
+  while (produced < room) {
+    off_t frame_number = 0;
+    unsigned char* audio = nullptr;
+    std::size_t bytes = 0;
+    const int result = mpg123_decode_frame(mh, &frame_number, &audio, &bytes);
+    if (result == MPG123_NEW_FORMAT) {
+      long rate = 0;
+      int channels = 0;
+      int encoding = 0;
+      if (mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK) return kMmSysErrError;
+      output_matches_ = rate == rate_ && channels == channels_ && encoding == MPG123_ENC_SIGNED_16;
+      continue;
+    }
+    if (result == MPG123_OK) {
+      mpg123_frameinfo info{};
+      if (mpg123_info(mh, &info) != MPG123_OK) return kMmSysErrError;
+      const int frame_channels = info.mode == MPG123_M_MONO ? 1 : 2;
+      if (info.rate != rate_ || frame_channels != channels_ || !output_matches_) {
+        // A frame of another format: junk that looked like a frame, unless it goes on.
+        if (++foreign_run_ >= kForeignFramesForAChange) return kAcmErrNotPossible;
+        continue;
+      }
+      foreign_run_ = 0;
+      const std::size_t taken = deliver(audio, bytes);
+      if (taken < bytes) {
+        pending_.assign(audio + taken, audio + bytes);
+        pending_at_ = 0;
+        return kMmSysErrNoError;
+      }
+      continue;
+    }
+    if (result == MPG123_NEED_MORE) {
+      if (used >= source_length) return kMmSysErrNoError;  // everything given is in
+      const std::size_t piece = std::min<std::size_t>(kFeedPiece, source_length - used);
+      if (mpg123_feed(mh, source + used, piece) != MPG123_OK) return kMmSysErrNoMem;
+      used += static_cast<std::uint32_t>(piece);
+      continue;
+    }
+    if (result == MPG123_DONE) return kMmSysErrNoError;
+    return kMmSysErrError;  // the decoder gave up on the data
+  }
+  return kMmSysErrNoError;
+}
+
 }  // namespace
 
 /// One open conversion stream. Owned by the registry below from acmStreamOpen to acmStreamClose.
@@ -102,6 +237,7 @@ struct AcmStream {
   WaveFormatEx source;
   WaveFormatEx target;
   std::vector<PreparedHeader> prepared;
+  std::unique_ptr<Layer3Decoder> decoder;
 };
 
 namespace {
@@ -141,78 +277,19 @@ StreamRegistry& Registry() {
   return registry;
 }
 
-/// Decodes `source` as one complete MPEG audio stream into `destination`.
-/// Every frame must have the declared rate and channel count: a stream that
-/// changes part-way would otherwise come out as PCM that matches no single format.
-AcmResult DecodeMpeg(const AcmStream& stream, const std::uint8_t* source, std::uint32_t source_length,
-                     std::uint8_t* destination, std::uint32_t destination_length, std::uint32_t& produced) {
-  static std::once_flag library_ready;
-  std::call_once(library_ready, [] { mpg123_init(); });
-
-  produced = 0;
-  int error = MPG123_OK;
-  Mpg123Handle decoder(mpg123_new(nullptr, &error));
-  if (!decoder) return kMmSysErrNoMem;
-  mpg123_handle* mh = decoder.get();
-  // No messages on the standard streams, and never a resampled output: the
-  // output rate must be the stream's own rate, or the format check below fails.
-  if (mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0) != MPG123_OK ||
-      mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0) != MPG123_OK ||
-      mpg123_format_none(mh) != MPG123_OK)
-    return kMmSysErrError;
-  const long* rates = nullptr;
-  std::size_t rate_count = 0;
-  mpg123_rates(&rates, &rate_count);
-  for (std::size_t i = 0; i < rate_count; ++i)
-    mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open_feed(mh) != MPG123_OK) return kMmSysErrError;
-
-  const long expected_rate = static_cast<long>(stream.source.nSamplesPerSec);
-  const int expected_channels = stream.source.nChannels;
-  std::uint32_t fed = 0;
-  bool finished = false;
-  while (!finished) {
-    if (fed < source_length) {
-      const std::size_t piece = std::min<std::size_t>(kFeedPiece, source_length - fed);
-      if (mpg123_feed(mh, source + fed, piece) != MPG123_OK) return kMmSysErrNoMem;
-      fed += static_cast<std::uint32_t>(piece);
-    }
-    for (;;) {
-      off_t frame_number = 0;
-      unsigned char* audio = nullptr;
-      std::size_t bytes = 0;
-      const int result = mpg123_decode_frame(mh, &frame_number, &audio, &bytes);
-      if (result == MPG123_NEW_FORMAT) {
-        long rate = 0;
-        int channels = 0;
-        int encoding = 0;
-        if (mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK) return kMmSysErrError;
-        if (rate != expected_rate || channels != expected_channels || encoding != MPG123_ENC_SIGNED_16)
-          return kAcmErrNotPossible;
-        continue;
-      }
-      if (result == MPG123_OK) {
-        mpg123_frameinfo info{};
-        if (mpg123_info(mh, &info) != MPG123_OK) return kMmSysErrError;
-        const int frame_channels = info.mode == MPG123_M_MONO ? 1 : 2;
-        if (info.rate != expected_rate || frame_channels != expected_channels) return kAcmErrNotPossible;
-        if (bytes > destination_length - produced) return kAcmErrNotPossible;  // would overrun the caller
-        if (bytes > 0) std::memcpy(destination + produced, audio, bytes);
-        produced += static_cast<std::uint32_t>(bytes);
-        continue;
-      }
-      if (result == MPG123_NEED_MORE) {
-        finished = fed >= source_length;
-        break;
-      }
-      if (result == MPG123_DONE) {
-        finished = true;
-        break;
-      }
-      return kMmSysErrError;  // the decoder gave up on the data
-    }
-  }
-  return kMmSysErrNoError;
+/// The destination length for `input_bytes` of source: room for as many frames as
+/// the smallest standard frame allows, plus one, in whole sample frames and capped to
+/// what a 32-bit length can state. No stream of standard frames decodes to more; what
+/// a stream of smaller (free-format) frames makes beyond it waits in the decoder for
+/// the next call.
+std::uint64_t DestinationFor(const AcmStream& stream, std::uint32_t input_bytes) {
+  if (input_bytes == 0) return 0;
+  const MpegRate& rate = *FindRate(stream.source.nSamplesPerSec);
+  const std::uint64_t block = stream.target.nBlockAlign;
+  const std::uint64_t frame_pcm_bytes = std::uint64_t{rate.samples_per_frame} * block;
+  const std::uint64_t cap = (std::uint64_t{0xFFFFFFFF} / block) * block;
+  const std::uint64_t frames = input_bytes / rate.min_frame_bytes + 1;
+  return std::min(frames * frame_pcm_bytes, cap);
 }
 
 bool SameBuffers(const PreparedHeader& record, const AcmStreamHeader& header) {
@@ -288,21 +365,12 @@ AcmResult acmStreamSize(AcmStreamHandle stream, std::uint32_t input_bytes, std::
   if (output_bytes == nullptr) return kMmSysErrInvalParam;
   if ((flags & ~kAcmStreamSizeDestination) != 0) return kMmSysErrInvalFlag;
 
-  const MpegRate& rate = *FindRate(open->source.nSamplesPerSec);
-  const std::uint64_t frame_pcm_bytes = std::uint64_t{rate.samples_per_frame} * open->target.nBlockAlign;
-  const std::uint64_t block = open->target.nBlockAlign;
-  // Both answers are capped to what a 32-bit length can state, whole blocks only.
-  const std::uint64_t cap = (std::uint64_t{0xFFFFFFFF} / block) * block;
   std::uint64_t answer = 0;
-  if (input_bytes == 0) {
-    answer = 0;
-  } else if ((flags & kAcmStreamSizeDestination) == 0) {
-    // The source is untrusted: give room for as many frames as the smallest
-    // standard frame allows, plus one, and never more than that. Data made of
-    // smaller (free-format) frames fails the conversion instead of overrunning.
-    const std::uint64_t frames = input_bytes / rate.min_frame_bytes + 1;
-    answer = std::min(frames * frame_pcm_bytes, cap);
-  } else {
+  if ((flags & kAcmStreamSizeDestination) == 0) {
+    answer = DestinationFor(*open, input_bytes);
+  } else if (input_bytes > 0) {
+    const MpegRate& rate = *FindRate(open->source.nSamplesPerSec);
+    const std::uint64_t frame_pcm_bytes = std::uint64_t{rate.samples_per_frame} * open->target.nBlockAlign;
     const std::uint64_t frames = (input_bytes + frame_pcm_bytes - 1) / frame_pcm_bytes;
     answer = std::min<std::uint64_t>(frames * kMaxFrameBytes, 0xFFFFFFFF);
   }
@@ -339,16 +407,25 @@ AcmResult acmStreamConvert(AcmStreamHandle stream, AcmStreamHeader* header, std:
     return kAcmErrUnprepared;
   if (!SameBuffers(*record, *header)) return kMmSysErrInvalParam;
 
-  // Each call is one complete stream: this codec keeps no decoder state between
-  // calls, so the whole source is decoded here and fully consumed.
   header->fdwStatus &= ~kAcmStreamHeaderStatusDone;
   header->cbSrcLengthUsed = 0;
   header->cbDstLengthUsed = 0;
+  // A destination smaller than the size this manager states for the source is refused
+  // before anything is taken, as a codec refuses a conversion it cannot hold.
+  if (header->cbDstLength < DestinationFor(*open, header->cbSrcLength)) return kAcmErrNotPossible;
+  if (!open->decoder || (flags & kAcmStreamConvertStart) != 0) {
+    open->decoder = std::make_unique<Layer3Decoder>(open->source);
+    if (const AcmResult started = open->decoder->Start(); started != kMmSysErrNoError) {
+      open->decoder.reset();
+      return started;
+    }
+  }
+  std::uint32_t used = 0;
   std::uint32_t produced = 0;
   const AcmResult result =
-      DecodeMpeg(*open, header->pbSrc, header->cbSrcLength, header->pbDst, header->cbDstLength, produced);
+      open->decoder->Convert(header->pbSrc, header->cbSrcLength, header->pbDst, header->cbDstLength, used, produced);
   if (result != kMmSysErrNoError) return result;
-  header->cbSrcLengthUsed = header->cbSrcLength;
+  header->cbSrcLengthUsed = used;
   header->cbDstLengthUsed = produced;
   header->fdwStatus |= kAcmStreamHeaderStatusDone;
   return kMmSysErrNoError;

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "entry/output_name.h"
+#include "pipeline/failures.h"
 #include "platform/file.h"
 #include "platform/host_thread.h"
 #include "platform/text.h"
@@ -64,8 +65,7 @@ void Convert(platform::WindowHandle owner, const std::string& narrow, const std:
   // Synchronised deliveries run only on the thread that loaded the library: from any
   // other thread the conversion could only wait for ever.
   if (!platform::OnHostThread()) {
-    platform::ShowMessage(
-        "The conversion must be called on the thread that loaded the library.");
+    platform::ShowMessage(FailureText(TFailure::faNotHostThread));
     return;
   }
   if (call_running.exchange(true)) return;  // a call from inside a running call
@@ -87,7 +87,7 @@ void Convert(platform::WindowHandle owner, const std::string& narrow, const std:
   } catch (const std::exception& e) {
     platform::ShowMessage(e.what());
   } catch (...) {
-    platform::ShowMessage("The conversion failed.");
+    platform::ShowMessage(FailureText(TFailure::faCallFailed));
   }
 }
 
@@ -146,7 +146,7 @@ void TForm1::FormActivate() {
   const std::u16string& input = SourceWideFileName;
   const std::u16string& output = FLACOut1->GetWideFileName();
   if (platform::SameFile(input, output)) {
-    platform::ShowMessage(kOutputIsInputMessage);
+    platform::ShowMessage(FailureText(TFailure::faOutputIsInput));
     Close();
     return;
   }

@@ -54,10 +54,6 @@ class TForm1 {
   platform::ModalWindow Window;
 };
 
-/// The text shown, instead of converting, when the FLAC file would replace its input.
-inline constexpr const char* kOutputIsInputMessage =
-    "The output file would overwrite the input file.";
-
 /// The conversion behind the exported call: converts the WAV file at `path` (narrow
 /// text, null reads as empty) into a FLAC file beside it, blocking the calling thread
 /// in a modal loop that keeps `owner`'s messages flowing; failures are shown in a

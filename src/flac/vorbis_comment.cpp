@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 #include "platform/text.h"
 
 namespace vornek {
@@ -56,7 +57,7 @@ void AppendCommentString(std::uint8_t*& position, const std::string& text) {
 std::vector<std::uint8_t> BuildVorbisComment(const TVComments& record, bool not_last) {
   const std::uint64_t length = VorbisCommentBodyLength(record);
   if (length > kMaxMetadataBlockLength)
-    throw EAuException("The tags are too large for a FLAC comment block.");
+    Raise(TFailure::faTagsTooLarge);
   const auto body = static_cast<std::uint32_t>(length);
 
   std::uint32_t count = 0;

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 #include "pipeline/file_stream.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -31,7 +32,7 @@ void TAuFileOut::SetWideFileName(const std::u16string& name) {
 }
 
 void TAuFileOut::OpenOutputFile() {
-  if (WideFileName.empty()) throw EAuException("File name is not assigned.");
+  if (WideFileName.empty()) Raise(TFailure::faOutputNameNotAssigned);
   TemporaryFileName.clear();
   std::error_code error;
   if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
@@ -39,14 +40,14 @@ void TAuFileOut::OpenOutputFile() {
       Stream = std::make_unique<TAuFileStream>(WideFileName, static_cast<std::uint16_t>(ShareMode | 2),
                                                Rights);
     } catch (const std::exception& e) {
-      throw EAuException(FileName + ": " + e.what());
+      Raise(TFailure::faFileFailure, {FileName, e.what()});
     }
     return;
   }
   std::string failure;
   std::u16string temporary;
   platform::File file = platform::File::CreateBeside(WideFileName, temporary, failure);
-  if (!file) throw EAuException(FileName + ": " + failure);
+  if (!file) Raise(TFailure::faFileFailure, {FileName, failure});
   TemporaryFileName = temporary;
   Stream = std::make_unique<TAuFileStream>(std::move(file), FileName);
 }
@@ -71,7 +72,7 @@ void TAuFileOut::CloseOutputFile(bool keep) {
   TemporaryFileName.clear();
   std::string move_failure;
   if (keep && !platform::MoveReplacing(temporary, WideFileName, move_failure)) {
-    failure = FileName + ": " + move_failure;
+    failure = FailureText(TFailure::faFileFailure, {FileName, move_failure});
     keep = false;
   }
   if (!keep) platform::DeleteFileByName(temporary);

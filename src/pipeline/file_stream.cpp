@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
@@ -61,7 +62,7 @@ class TAuFileStream::WriteBehind {
       guard.unlock();
       std::string error;
       if (!file_.Write(pending_.data(), pending_.size(), error) && error.empty())
-        error = "The file could not be written.";
+        error = FailureText(TFailure::faNotWritten);
       pending_.clear();
       guard.lock();
       failure_ = error;
@@ -89,14 +90,15 @@ TAuFileStream::TAuFileStream(const std::u16string& file_name, std::uint16_t mode
   // What is opened only to be read is an input: a pipe or a device could keep a read
   // waiting for ever, and an input is read with seeks. Only a regular file is one.
   if (platform::OnlyReads(mode) && !file_.IsRegular())
-    throw EAuException(platform::WideToAnsi(file_name) + " is not a regular file.");
+    Raise(TFailure::faNotRegularFile, platform::WideToAnsi(file_name));
 }
 
 TAuFileStream::TAuFileStream(platform::File file, std::string label)
     : file_(std::move(file)), label_(std::move(label)) {}
 
 void TAuFileStream::Fail(const std::string& error) const {
-  throw EAuException(label_.empty() ? error : label_ + ": " + error);
+  if (label_.empty()) throw EAuException(error);
+  Raise(TFailure::faFileFailure, {label_, error});
 }
 
 TAuFileStream::~TAuFileStream() {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 #include "platform/text.h"
 
 namespace vornek {
@@ -230,16 +231,16 @@ void TAuFileIn::SetWideFileName(const std::u16string& name) {
 }
 
 void TAuFileIn::OpenInternal() {
-  if (Busy) throw EAuException("The component is Busy");
+  if (Busy) Raise(TFailure::faInputBusy);
   if (!StreamAssigned && WideFileName.empty())
-    throw EAuException("The file name is not assigned");
+    Raise(TFailure::faInputNameNotAssigned);
   Busy = true;
   Position = 0;
   OpenFile();
   FrameSize = static_cast<std::uint16_t>(
       (static_cast<std::uint32_t>(Channels) * static_cast<std::uint32_t>(BitsPerSample)) >> 3);
-  if (FrameSize == 0) throw EAuException("The audio format has no whole bytes per sample frame.");
-  if (SampleRate <= 0) throw EAuException("The audio format has no sample rate.");
+  if (FrameSize == 0) Raise(TFailure::faNoWholeFrame);
+  if (SampleRate <= 0) Raise(TFailure::faNoSampleRate);
   TotalSamples = Size / FrameSize;
   TotalTime = static_cast<std::int32_t>(TotalSamples / SampleRate);
   if (StartSample > 0) {

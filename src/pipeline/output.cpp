@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 
 namespace vornek {
 
@@ -140,7 +141,7 @@ void TAuThread::PerformRun() {
   } catch (const std::exception& e) {
     report(e.what());
   } catch (...) {
-    report("Unknown failure.");
+    report(FailureText(TFailure::faUnknown));
   }
 
   {
@@ -155,7 +156,7 @@ void TAuThread::PerformRun() {
     // is not whole, and is reported like any other (unless the run failed already).
     if (!failed) report(e.what());
   } catch (...) {
-    if (!failed) report("Unknown failure.");
+    if (!failed) report(FailureText(TFailure::faUnknown));
   }
   // Posted before the worker parks: a synchronous Stop that waits for the park has its
   // output blocked by then, so the event is refused, and the event thread holds a
@@ -205,13 +206,13 @@ bool TAuOutput::Busy() const {
 void TAuOutput::Run() {
   std::lock_guard lock(RunLock);
   SetExceptionMessage("");
-  if (Busy()) throw EAuException("Component is Busy");
-  if (!Input) throw EAuException("Input is not assigned");
+  if (Busy()) Raise(TFailure::faOutputBusy);
+  if (!Input) Raise(TFailure::faInputNotAssigned);
   // A stop asked of the input belongs to an earlier run; one asked from now on, even
   // before the new run has reached the input's Open, holds for this one.
   Input->WithdrawStopRequest();
   // Not busy means parked: only the host starts runs, and RunLock is held.
-  if (!Thread->Start()) throw EAuException("Component is Busy");
+  if (!Thread->Start()) Raise(TFailure::faOutputBusy);
 }
 
 void TAuOutput::Stop(bool async) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 
 namespace vornek {
 
@@ -29,7 +30,7 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
   if (origin == SeekOrigin::Current) base = position_;
   if (origin == SeekOrigin::End) base = Size();
   const std::int64_t target = base + offset;
-  if (target < 0) throw EAuException("Stream seek before the beginning of the data.");
+  if (target < 0) Raise(TFailure::faSeekBeforeStart);
   position_ = target;
   return position_;
 }

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "pipeline/failures.h"
 #include "platform/text.h"
 
 namespace vornek {
@@ -67,13 +68,13 @@ bool SameTagValue(const TTagValue& a, const TTagValue& b) {
 
 void TPersistent::Assign(const TPersistent* source) {
   if (source == nullptr)
-    throw EAssignError(std::string("Cannot copy nothing into ") + ClassName());
+    throw EAssignError(FailureText(TFailure::faAssignNothing, ClassName()));
   source->AssignTo(this);
 }
 
 void TPersistent::AssignTo(TPersistent* destination) const {
-  throw EAssignError(std::string("Cannot copy ") + ClassName() + " into " +
-                     (destination ? destination->ClassName() : "nothing"));
+  throw EAssignError(
+      FailureText(TFailure::faAssign, {ClassName(), destination ? destination->ClassName() : "nothing"}));
 }
 
 // ---------------------------------------------------------------------------------

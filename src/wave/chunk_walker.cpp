@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "wave/bytes.h"
-#include "wave/wave_errors.h"
+#include "pipeline/failures.h"
 
 namespace vornek {
 
@@ -94,7 +94,7 @@ TChunkWalker::TChunkWalker(TStream& stream) : reader_(stream) {
     const std::uint8_t* id = &head[end - 4];
     // The Wave64 GUID first: it begins with "riff".
     if (end + 36 <= last_end && std::memcmp(id, kWave64Riff, 16) == 0) {
-      if (std::memcmp(id + 24, kWave64Wave, 16) != 0) RaiseWaveError(TWaveError::weNotWave);
+      if (std::memcmp(id + 24, kWave64Wave, 16) != 0) Raise(TFailure::faNotWave);
       layout_ = kWave64Chunks;
       at_ = static_cast<std::int64_t>(end + 36);
       return;
@@ -107,7 +107,7 @@ TChunkWalker::TChunkWalker(TStream& stream) : reader_(stream) {
   }
   end += 4;  // the RIFF size, which nothing relies on
   while (end <= last_end && !SameChunkId(&head[end - 4], "WAVE")) ++end;
-  if (end > last_end) RaiseWaveError(TWaveError::weNotWave);
+  if (end > last_end) Raise(TFailure::faNotWave);
   at_ = static_cast<std::int64_t>(end);
 }
 
@@ -128,7 +128,7 @@ std::optional<TChunk> TChunkWalker::Current() {
     chunk.Named = std::equal(&header[kFourccTailAt], &header[16], &kWave64Wave[kFourccTailAt]) ||
                   std::equal(&header[kRiffFamilyTailAt], &header[16], &kWave64Riff[kRiffFamilyTailAt]);
     const std::uint64_t size = Le64(&header[16]);
-    if (size < header_bytes) RaiseWaveError(TWaveError::weWave64ChunkSize);
+    if (size < header_bytes) Raise(TFailure::faWave64ChunkSize);
     chunk.Size = size - header_bytes;
     return chunk;
   }
@@ -145,14 +145,14 @@ std::optional<TChunk> TChunkWalker::Current() {
 }
 
 void TChunkWalker::TakeDs64(const TChunk& ds64) {
-  if (!Fits(ds64.Body, ds64.Size)) RaiseWaveError(TWaveError::weChunkPastEnd, "ds64");
+  if (!Fits(ds64.Body, ds64.Size)) Raise(TFailure::faChunkPastEnd, "ds64");
   std::array<std::uint8_t, kDs64FixedBytes> body;
   if (ds64.Size < body.size() || ReadBody(ds64, body.data(), body.size()) < body.size())
-    RaiseWaveError(TWaveError::weDs64TooShort);
+    Raise(TFailure::faDs64TooShort);
   ds64_data_size_ = Le64(&body[8]);
   ds64_table_entries_ = Le32(&body[24]);
   if (ds64_table_entries_ > (ds64.Size - kDs64FixedBytes) / kDs64EntryBytes)
-    RaiseWaveError(TWaveError::weDs64TooShort);
+    Raise(TFailure::faDs64TooShort);
   ds64_table_ = ds64.Body + static_cast<std::int64_t>(kDs64FixedBytes);
   have_ds64_ = true;
 }
@@ -168,7 +168,7 @@ std::uint64_t TChunkWalker::Ds64Size(const TChunk& chunk) {
       if (std::equal(chunk.Id.begin(), chunk.Id.end(), entry.begin())) return Le64(&entry[4]);
     }
   }
-  RaiseWaveError(TWaveError::weDs64Missing, chunk.IdText());
+  Raise(TFailure::faDs64Missing, chunk.IdText());
 }
 
 void TChunkWalker::Advance(const TChunk& chunk, const char* awaited) {

@@ -111,7 +111,7 @@ class TChunkWalker {
   /// this many bytes of the stream.
   static constexpr std::uint32_t kHeaderSearchLimit = 8192;
 
-  /// Finds the container header; raises EAuException (TWaveError::weNotWave) when the
+  /// Finds the container header; raises EAuException (TFailure::faNotWave) when the
   /// first 8192 bytes hold none. The walk then stands on the first chunk.
   explicit TChunkWalker(TStream& stream);
 

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "wave/adpcm_errors.h"
+#include "pipeline/failures.h"
+#include "wave/decode_window.h"
 #include "wave/bytes.h"
 
 namespace vornek {
@@ -101,19 +102,19 @@ std::uint32_t ImaSamplesHeld(const AdpcmBlockLayout& layout) {
   return (layout.Channels == 2 ? codes : 2 * codes) + 1;
 }
 
-std::optional<std::string_view> CheckImaFormat(const AdpcmBlockLayout& layout) {
+std::optional<TFailure> CheckImaFormat(const AdpcmBlockLayout& layout) {
   const int channels = layout.Channels;
-  if (channels != 1 && channels != 2) return adpcm_errors::kChannels;
-  if (layout.BlockAlign == 0) return adpcm_errors::kBlockAlignZero;
-  if (layout.BlockAlign < ImaHeaderBytes(channels)) return adpcm_errors::kBlockTooSmall;
-  if (channels == 2 && ImaCodeBytes(layout) % 8 != 0) return adpcm_errors::kStereoGroups;
-  if (layout.SamplesPerBlock < 2) return adpcm_errors::kSamplesPerBlockTooSmall;
-  if (layout.SamplesPerBlock > ImaSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockTooLarge;
+  if (channels != 1 && channels != 2) return TFailure::faAdpcmChannels;
+  if (layout.BlockAlign == 0) return TFailure::faAdpcmBlockAlignZero;
+  if (layout.BlockAlign < ImaHeaderBytes(channels)) return TFailure::faAdpcmBlockTooSmall;
+  if (channels == 2 && ImaCodeBytes(layout) % 8 != 0) return TFailure::faImaStereoGroups;
+  if (layout.SamplesPerBlock < 2) return TFailure::faAdpcmSamplesPerBlockTooSmall;
+  if (layout.SamplesPerBlock > ImaSamplesHeld(layout)) return TFailure::faAdpcmSamplesPerBlockTooLarge;
   // Every code of a block is decoded in one pass, so the whole block must fit.
   const std::uint64_t decoded =
       std::uint64_t{ImaSamplesHeld(layout)} * 2u * static_cast<std::uint32_t>(channels);
-  if (decoded > adpcm_errors::kWindowBytes) return adpcm_errors::kDecodedBlockTooLarge;
-  if (layout.SamplesPerBlock != ImaSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockMismatch;
+  if (decoded > kDecodeWindowBytes) return TFailure::faAdpcmDecodedBlockTooLarge;
+  if (layout.SamplesPerBlock != ImaSamplesHeld(layout)) return TFailure::faImaSamplesPerBlockMismatch;
   return std::nullopt;
 }
 

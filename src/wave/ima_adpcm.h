@@ -25,6 +25,7 @@
 #include <span>
 #include <string_view>
 
+#include "pipeline/failures.h"
 #include "wave/adpcm_layout.h"
 
 namespace vornek {
@@ -58,9 +59,9 @@ std::size_t ImaCodeBytes(const AdpcmBlockLayout& layout);
 /// a channel.
 std::uint32_t ImaSamplesHeld(const AdpcmBlockLayout& layout);
 
-/// Checks the "fmt " values the decoder depends on; returns the refusal text, or
+/// Checks the "fmt " values the decoder depends on; returns the refusal (its code in the catalogue), or
 /// nothing when the file can be decoded. Call when the file is opened.
-std::optional<std::string_view> CheckImaFormat(const AdpcmBlockLayout& layout);
+std::optional<TFailure> CheckImaFormat(const AdpcmBlockLayout& layout);
 
 /// Splits one block, as read (`block` may be short or empty; bytes past the
 /// layout's block align are ignored), into its header and its code bytes. Bytes

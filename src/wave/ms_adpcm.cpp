@@ -8,7 +8,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "wave/adpcm_errors.h"
+#include "pipeline/failures.h"
+#include "wave/decode_window.h"
 #include "wave/bytes.h"
 
 namespace vornek {
@@ -160,21 +161,21 @@ std::uint32_t MsSamplesHeld(const AdpcmBlockLayout& layout) {
   return (layout.Channels == 2 ? codes : 2 * codes) + 2;
 }
 
-std::optional<std::string_view> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint16_t coef_count,
+std::optional<TFailure> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint16_t coef_count,
                                               std::uint32_t fmt_size) {
   const int channels = layout.Channels;
-  if (channels != 1 && channels != 2) return adpcm_errors::kChannels;
-  if (layout.BlockAlign == 0) return adpcm_errors::kBlockAlignZero;
-  if (layout.BlockAlign < MsHeaderBytes(channels)) return adpcm_errors::kBlockTooSmall;
-  if (coef_count == 0) return adpcm_errors::kNoCoefficients;
-  if (coef_count > kMaxMsCoefs) return adpcm_errors::kTooManyCoefficients;
-  if (kCoefTableOffset + 4u * coef_count > fmt_size) return adpcm_errors::kCoefficientsOutsideFmt;
-  if (layout.SamplesPerBlock < 2) return adpcm_errors::kSamplesPerBlockTooSmall;
-  if (layout.SamplesPerBlock > MsSamplesHeld(layout)) return adpcm_errors::kSamplesPerBlockTooLarge;
+  if (channels != 1 && channels != 2) return TFailure::faAdpcmChannels;
+  if (layout.BlockAlign == 0) return TFailure::faAdpcmBlockAlignZero;
+  if (layout.BlockAlign < MsHeaderBytes(channels)) return TFailure::faAdpcmBlockTooSmall;
+  if (coef_count == 0) return TFailure::faMsNoCoefficients;
+  if (coef_count > kMaxMsCoefs) return TFailure::faMsTooManyCoefficients;
+  if (kCoefTableOffset + 4u * coef_count > fmt_size) return TFailure::faMsCoefficientsOutsideFmt;
+  if (layout.SamplesPerBlock < 2) return TFailure::faAdpcmSamplesPerBlockTooSmall;
+  if (layout.SamplesPerBlock > MsSamplesHeld(layout)) return TFailure::faAdpcmSamplesPerBlockTooLarge;
   // Only samples-per-block frames are decoded, whatever padding the block has.
   const std::uint64_t decoded =
       std::uint64_t{layout.SamplesPerBlock} * 2u * static_cast<std::uint32_t>(channels);
-  if (decoded > adpcm_errors::kWindowBytes) return adpcm_errors::kDecodedBlockTooLarge;
+  if (decoded > kDecodeWindowBytes) return TFailure::faAdpcmDecodedBlockTooLarge;
   return std::nullopt;
 }
 

@@ -23,6 +23,7 @@
 #include <span>
 #include <string_view>
 
+#include "pipeline/failures.h"
 #include "wave/adpcm_layout.h"
 
 namespace vornek {
@@ -60,11 +61,11 @@ std::size_t MsCodeBytes(const AdpcmBlockLayout& layout);
 /// of a channel.
 std::uint32_t MsSamplesHeld(const AdpcmBlockLayout& layout);
 
-/// Checks the "fmt " values the decoder depends on; returns the refusal text, or
+/// Checks the "fmt " values the decoder depends on; returns the refusal (its code in the catalogue), or
 /// nothing when the file can be decoded. `fmt_size` is the body size of the
 /// "fmt " chunk, whose coefficient table starts at byte 22. Call when the file
 /// is opened.
-std::optional<std::string_view> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint16_t coef_count,
+std::optional<TFailure> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint16_t coef_count,
                                               std::uint32_t fmt_size);
 
 /// Splits one block, as read (`block` may be short or empty; bytes past the

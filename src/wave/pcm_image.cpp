@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pipeline/au_exception.h"
+#include "pipeline/failures.h"
 
 namespace vornek {
 
@@ -80,7 +81,7 @@ std::size_t TPcmImage::Read(void* buffer, std::size_t count) {
 
 void TPcmImage::Write(const void* buffer, std::size_t count) {
   if (count == 0) return;
-  if (position_ < FirstHeld()) throw EAuException("The decoded audio before this point has been released.");
+  if (position_ < FirstHeld()) Raise(TFailure::faImageReleased);
   const auto* in = static_cast<const std::uint8_t*>(buffer);
   // A gap before the position, then the bytes themselves: overwritten in place up to
   // the end, appended after it.
@@ -114,15 +115,15 @@ std::int64_t TPcmImage::Seek(std::int64_t offset, SeekOrigin origin) {
   if (origin == SeekOrigin::Current) base = position_;
   if (origin == SeekOrigin::End) base = size_;
   const std::int64_t target = base + offset;
-  if (target < 0) throw EAuException("Stream seek before the beginning of the data.");
+  if (target < 0) Raise(TFailure::faSeekBeforeStart);
   if (target < FirstHeld() && target != position_)
-    throw EAuException("The decoded audio before this point has been released.");
+    Raise(TFailure::faImageReleased);
   position_ = target;
   return position_;
 }
 
 std::vector<std::uint8_t> TPcmImage::CopyAll() const {
-  if (first_held_ > 0) throw EAuException("The decoded audio has been released in part.");
+  if (first_held_ > 0) Raise(TFailure::faImagePartlyReleased);
   std::vector<std::uint8_t> all;
   all.reserve(static_cast<std::size_t>(size_));
   for (const Block& block : blocks_) all.insert(all.end(), block.bytes.get(), block.bytes.get() + block.used);

@@ -13,7 +13,7 @@
 #include "platform/acm.h"
 #include "wave/bytes.h"
 #include "wave/chunk_walker.h"
-#include "wave/mpeg_errors.h"
+#include "pipeline/failures.h"
 #include "wave/mpeg_frames.h"
 
 namespace vornek {
@@ -109,7 +109,7 @@ std::string DurationWords(std::int64_t bytes) {
 
 /// The refusal of an image past `ceiling`: foreseen at `bytes`, or found passing it.
 [[noreturn]] void RaiseTooLarge(std::int64_t bytes, std::int64_t ceiling, bool foreseen) {
-  RaiseMpegError(TMpegError::meTooLarge, {(foreseen ? "about " : "more than ") + SizeWords(bytes),
+  Raise(TFailure::faMpegTooLarge, {(foreseen ? "about " : "more than ") + SizeWords(bytes),
                                           SizeWords(ceiling), DurationWords(ceiling)});
 }
 
@@ -124,7 +124,7 @@ void ConvertOnce(platform::AcmStreamHandle stream, platform::AcmStreamHeader& he
     const AcmResult unprepared = unpreparer.Unprepare();
     if (result == kMmSysErrNoError) result = unprepared;
   }
-  if (result != kMmSysErrNoError) RaiseMpegError(TMpegError::meConversion, {format, ResultWords(result)});
+  if (result != kMmSysErrNoError) Raise(TFailure::faMpegConversion, {format, ResultWords(result)});
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ TWaveConverter::TWaveConverter() {
   // A failing query leaves 0, which is harmless: both buffers are always used whole.
   platform::acmMetrics(nullptr, platform::kAcmMetricMaxSizeFormat, &max_format_size_);
   if (max_format_size_ > kFormatBufferSize)
-    RaiseMpegError(TMpegError::meManagerFormats, {std::to_string(max_format_size_)});
+    Raise(TFailure::faMpegManagerFormats, {std::to_string(max_format_size_)});
 }
 
 void TWaveConverter::LoadFromWave(TStream& source) {
@@ -143,9 +143,9 @@ void TWaveConverter::LoadFromWave(TStream& source) {
   source.SetPosition(0);
   const std::size_t got = ReadStreamFully(source, head, sizeof head);
   if (got < 4 || !IdIs(head, "RIFF"))
-    throw EAuException("The file does not start with an upper-case \"RIFF\" header; its MPEG Layer 3 data cannot be converted.");
+    Raise(TFailure::faMpegNotRiff);
   if (got < sizeof head || !IdIs(head + 8, "WAVE"))
-    throw EAuException("The file is not an upper-case \"WAVE\" file; its MPEG Layer 3 data cannot be converted.");
+    Raise(TFailure::faMpegNotWave);
 
   // Only the first "fmt " counts, as for the header reader that chose this path; the
   // last "data" with content wins.
@@ -166,27 +166,27 @@ void TWaveConverter::LoadFromWave(TStream& source) {
     }
     walker.Advance(*chunk, "data");
   }
-  if (!have_format) throw EAuException("The MPEG Layer 3 file has no \"fmt \" chunk.");
+  if (!have_format) Raise(TFailure::faMpegNoFormat);
   Load(source, parts);
 }
 
 void TWaveConverter::LoadFormat(TStream& source, const TCompressedParts& parts) {
   const std::int64_t file_size = source.Size();
   if (parts.FormatSize > kFormatBufferSize)
-    RaiseMpegError(TMpegError::meFormatTooLong, {std::to_string(parts.FormatSize)});
+    Raise(TFailure::faMpegFormatTooLong, {std::to_string(parts.FormatSize)});
   const auto stated = static_cast<std::size_t>(parts.FormatSize);
   FormatBuffer format{};
   source.SetPosition(parts.FormatAt);
   if (stated < kMinFmtBytes || parts.FormatAt > file_size - static_cast<std::int64_t>(stated) ||
       ReadStreamFully(source, format.data(), stated) != stated)
-    RaiseMpegError(TMpegError::meFormatTooShort);
+    Raise(TFailure::faMpegFormatTooShort);
   // The codec reads as many extension bytes as the structure claims; never let it
   // claim more than the chunk supplied.
   if (stated >= 18) {
     const auto extension = static_cast<std::uint16_t>(stated - 18);
     if (Le16(format.data() + 16) > extension) PutLe16(format.data() + 16, extension);
   }
-  if (std::min(parts.DataEnd, file_size) <= parts.DataBegin) RaiseMpegError(TMpegError::meNoData);
+  if (std::min(parts.DataEnd, file_size) <= parts.DataBegin) Raise(TFailure::faMpegNoData);
   source_format_ = format;
 }
 
@@ -201,7 +201,7 @@ void TWaveConverter::Load(TStream& source, const TCompressedParts& parts) {
     SetSize(available);
     source.SetPosition(parts.DataBegin);
     SetSize(static_cast<std::int64_t>(ReadStreamFully(source, Memory(), static_cast<std::size_t>(available))));
-    if (Size() == 0) RaiseMpegError(TMpegError::meNoData);
+    if (Size() == 0) Raise(TFailure::faMpegNoData);
     SetPosition(0);
   } catch (...) {
     SetSize(0);
@@ -307,12 +307,12 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
   const AcmResult suggested =
       acmFormatSuggest(nullptr, source_format, target_format, kFormatBufferSize, kAcmFormatSuggestWFormatTag);
   if (suggested != kMmSysErrNoError)
-    RaiseMpegError(TMpegError::meNoPcmFormat,
+    Raise(TFailure::faMpegNoPcmFormat,
                    {format, suggested == kAcmErrNotPossible
                                 ? "no installed codec decodes MPEG Layer 3 data of that format"
                                 : ResultWords(suggested)});
   const std::uint16_t block_align = Le16(target_format_.data() + 12);
-  if (block_align == 0) RaiseMpegError(TMpegError::meNoPcmFormat, {format, "the format offered has no sample size"});
+  if (block_align == 0) Raise(TFailure::faMpegNoPcmFormat, {format, "the format offered has no sample size"});
 
   // Foreseen from the frames, before anything is decoded. The foresight is an estimate
   // (a variable bit rate is sampled, not summed): only what it puts more than an eighth
@@ -325,7 +325,7 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
   AcmStreamHandle stream = nullptr;
   const AcmResult opened =
       acmStreamOpen(&stream, nullptr, source_format, target_format, nullptr, 0, 0, kAcmStreamOpenNonRealtime);
-  if (opened != kMmSysErrNoError) RaiseMpegError(TMpegError::meCannotOpen, {format, ResultWords(opened)});
+  if (opened != kMmSysErrNoError) Raise(TFailure::faMpegCannotOpen, {format, ResultWords(opened)});
   StreamCloser closer(stream);
 
   // Pieces of the source, read as the conversion takes them; what a call leaves unused
@@ -348,7 +348,7 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
     image->Write(no_header, sizeof no_header);  // filled in at the end
 
     for (;;) {
-      if (stop && stop()) RaiseMpegError(TMpegError::meStopped);
+      if (stop && stop()) Raise(TFailure::faStopped);
       if (!source_ended && piece_left < kPieceBytes) {
         const auto want = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(kPieceBytes - piece_left), end - next));
@@ -404,20 +404,20 @@ std::unique_ptr<TPcmImage> TWaveConverter::ConvertToImage(TStream& source, std::
         // too small for the codec.
         if (last) break;
         if (room.size() >= TPcmImage::kBlockBytes)
-          RaiseMpegError(TMpegError::meConversion, {format, "the codec took none of the data it was given"});
+          Raise(TFailure::faMpegConversion, {format, "the codec took none of the data it was given"});
         want_fresh_block = true;
       }
     }
   } catch (const std::bad_alloc&) {
-    RaiseMpegError(TMpegError::meOutOfMemory, {SizeWords(pcm)});
+    Raise(TFailure::faMpegOutOfMemory, {SizeWords(pcm)});
   }
   const AcmResult closed = closer.Close();
-  if (closed != kMmSysErrNoError) RaiseMpegError(TMpegError::meConversion, {format, ResultWords(closed)});
+  if (closed != kMmSysErrNoError) Raise(TFailure::faMpegConversion, {format, ResultWords(closed)});
 
   // The image holds whole sample frames of what the codec produced, in the format it
   // was asked for.
   pcm -= pcm % block_align;
-  if (pcm == 0) RaiseMpegError(TMpegError::meNoAudio);
+  if (pcm == 0) Raise(TFailure::faMpegNoAudio);
   source_format_ = target_format_;
   std::uint8_t header[kImageHeaderBytes];
   std::memcpy(header, "RIFF", 4);

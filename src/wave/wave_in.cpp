@@ -17,7 +17,7 @@
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
 #include "wave/wave_converter.h"
-#include "wave/wave_errors.h"
+#include "pipeline/failures.h"
 
 namespace vornek {
 
@@ -60,18 +60,18 @@ std::string GuidText(const std::uint8_t* g) {
 
 void RequirePcmWidth(std::uint16_t bits) {
   if (bits != 8 && bits != 16 && bits != 24 && bits != 32)
-    RaiseWaveError(TWaveError::wePcmWidth, std::to_string(bits));
+    Raise(TFailure::faPcmWidth, std::to_string(bits));
 }
 
 void RequireFloatWidth(std::uint16_t bits) {
-  if (bits != 32 && bits != 64) RaiseWaveError(TWaveError::weFloatWidth, std::to_string(bits));
+  if (bits != 32 && bits != 64) Raise(TFailure::faFloatWidth, std::to_string(bits));
 }
 
 /// A stored frame (PCM) or a window read unit (float: 8 bytes a channel) must fit the
 /// window, which is refilled in whole frames.
 void RequireFrameFits(std::uint32_t channels, std::uint32_t bytes_per_sample) {
   if (channels * bytes_per_sample > TWaveIn::kWindowBytes)
-    RaiseWaveError(TWaveError::weTooManyChannels, std::to_string(channels));
+    Raise(TFailure::faTooManyChannels, std::to_string(channels));
 }
 
 bool IsPcmKind(TWaveKind kind) {
@@ -136,13 +136,13 @@ void TWaveIn::ReadHeader() {
   while (const std::optional<TChunk> chunk = walker.Current()) {
     const bool fits = walker.Fits(chunk->Body, chunk->Size);
     if (state == TScanState::ssExpectFmt && chunk->Is("fmt ")) {
-      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fmt ");
+      if (!fits) Raise(TFailure::faChunkPastEnd, "fmt ");
       ParseFormat(walker, *chunk);
       state = NeedsFact(WaveKind) ? TScanState::ssExpectFact : TScanState::ssExpectData;
     } else if (state == TScanState::ssExpectFact && chunk->Is("fact")) {
-      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, "fact");
+      if (!fits) Raise(TFailure::faChunkPastEnd, "fact");
       std::uint8_t fact[4];
-      if (walker.ReadBody(*chunk, fact, 4) < 4) RaiseWaveError(TWaveError::weFactTooShort);
+      if (walker.ReadBody(*chunk, fact, 4) < 4) Raise(TFailure::faFactTooShort);
       (WaveKind == TWaveKind::wkImaAdpcm ? ImaFactSamples : FactSamples) = Le32(fact);
       state = TScanState::ssExpectData;
     } else if (state == TScanState::ssExpectData && chunk->Is("data")) {
@@ -159,8 +159,8 @@ void TWaveIn::ReadHeader() {
       Stream->SetPosition(DataOffset);
       return;
     } else {
-      if (state == TScanState::ssExpectFact && chunk->Is("data")) RaiseWaveError(TWaveError::weNoFact);
-      if (!fits) RaiseWaveError(TWaveError::weChunkPastEnd, chunk->IdText());
+      if (state == TScanState::ssExpectFact && chunk->Is("data")) Raise(TFailure::faNoFact);
+      if (!fits) Raise(TFailure::faChunkPastEnd, chunk->IdText());
     }
     const char* awaited = state == TScanState::ssExpectFmt    ? "fmt "
                           : state == TScanState::ssExpectFact ? "fact"
@@ -169,9 +169,9 @@ void TWaveIn::ReadHeader() {
   }
 
   switch (state) {
-    case TScanState::ssExpectFmt: RaiseWaveError(TWaveError::weNoFormat);
-    case TScanState::ssExpectFact: RaiseWaveError(TWaveError::weNoFact);
-    case TScanState::ssExpectData: RaiseWaveError(TWaveError::weNoData);
+    case TScanState::ssExpectFmt: Raise(TFailure::faNoFormat);
+    case TScanState::ssExpectFact: Raise(TFailure::faNoFact);
+    case TScanState::ssExpectData: Raise(TFailure::faNoData);
   }
 }
 
@@ -191,7 +191,7 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
   // Sizes beyond what any kind reads count as that much: only the kinds' minimum
   // lengths and the MS ADPCM table's end are compared with it.
   const auto body_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.Size, 0xFFFFFFFF));
-  if (body_size < 16) RaiseWaveError(TWaveError::weFormatTooShort);
+  if (body_size < 16) Raise(TFailure::faFormatTooShort);
   const TFormatBody fmt{b, body_size, Le16(&b[0]), Le16(&b[2]), Le16(&b[12]), Le16(&b[14])};
 
   switch (fmt.Tag) {
@@ -204,14 +204,14 @@ void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
     case 0x0055:
     case 0xFFFE:
       break;
-    default: RaiseWaveError(TWaveError::weFormatTag, HexTag(fmt.Tag));
+    default: Raise(TFailure::faFormatTag, HexTag(fmt.Tag));
   }
   Channels = fmt.Channels;
   BitsPerSample = fmt.Bits;
-  if (fmt.Channels == 0) RaiseWaveError(TWaveError::weNoChannels);
+  if (fmt.Channels == 0) Raise(TFailure::faNoChannels);
   const std::uint32_t rate = Le32(&b[4]);
   if (rate == 0 || rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
-    RaiseWaveError(TWaveError::weSampleRate, std::to_string(rate));
+    Raise(TFailure::faSampleRate, std::to_string(rate));
   SampleRate = static_cast<std::int32_t>(rate);
 
   switch (fmt.Tag) {
@@ -238,7 +238,7 @@ void TWaveIn::ParsePcm(const TFormatBody& fmt, TWaveKind kind) {
   if (fmt.BlockAlign != 0 && fmt.BlockAlign != fmt.Channels * slot) {
     const std::uint32_t wide_slot = fmt.BlockAlign / fmt.Channels;
     if (fmt.BlockAlign % fmt.Channels != 0 || wide_slot < slot || wide_slot > 4 || slot == 1)
-      RaiseWaveError(TWaveError::weBlockAlign, std::to_string(fmt.BlockAlign));
+      Raise(TFailure::faBlockAlign, std::to_string(fmt.BlockAlign));
     slot = wide_slot;
     BitsPerSample = static_cast<std::int32_t>(8 * slot);
   }
@@ -258,7 +258,7 @@ void TWaveIn::ParseExtensible(const TFormatBody& fmt) {
   // The sub-format GUID sits at byte 24 of the (at least 40-byte) extensible body; the
   // valid-bits and channel-mask fields are not needed: the container width is what
   // the data holds.
-  if (fmt.Size < 40) RaiseWaveError(TWaveError::weFormatTooShort);
+  if (fmt.Size < 40) Raise(TFailure::faFormatTooShort);
   const std::uint8_t* sub_format = &fmt.Bytes[24];
   if (SameGuid(sub_format, kSubFormatIeeeFloat)) {
     ParseFloat(fmt, TWaveKind::wkExtensibleFloat);
@@ -269,38 +269,38 @@ void TWaveIn::ParseExtensible(const TFormatBody& fmt) {
   } else if (SameGuid(sub_format, kSubFormatMuLaw)) {
     ParseG711(fmt, TWaveKind::wkMuLaw);
   } else {
-    RaiseWaveError(TWaveError::weSubFormat, GuidText(sub_format));
+    Raise(TFailure::faSubFormat, GuidText(sub_format));
   }
 }
 
 void TWaveIn::ParseG711(const TFormatBody& fmt, TWaveKind kind) {
   // One byte a sample, expanded to 16 bits: a decoded frame must fit the window.
-  if (fmt.Bits != 8) RaiseWaveError(TWaveError::weG711Width, std::to_string(fmt.Bits));
+  if (fmt.Bits != 8) Raise(TFailure::faG711Width, std::to_string(fmt.Bits));
   RequireFrameFits(fmt.Channels, 2);
   if (fmt.BlockAlign != 0 && fmt.BlockAlign != fmt.Channels)
-    RaiseWaveError(TWaveError::weBlockAlign, std::to_string(fmt.BlockAlign));
+    Raise(TFailure::faBlockAlign, std::to_string(fmt.BlockAlign));
   BlockAlign = fmt.BlockAlign;
   WaveKind = kind;
 }
 
 void TWaveIn::ParseImaAdpcm(const TFormatBody& fmt) {
-  if (fmt.Size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
-  if (fmt.Bits != 4) RaiseWaveError(TWaveError::weImaBits, std::to_string(fmt.Bits));
+  if (fmt.Size < 20) Raise(TFailure::faFormatTooShort);
+  if (fmt.Bits != 4) Raise(TFailure::faImaBits, std::to_string(fmt.Bits));
   ImaBlockAlign = fmt.BlockAlign;
   ImaSamplesPerBlock = Le16(&fmt.Bytes[18]);
   if (const auto refusal = CheckImaFormat({fmt.Channels, ImaBlockAlign, ImaSamplesPerBlock}))
-    throw EAuException(std::string(*refusal));
+    Raise(*refusal, std::to_string(kWindowBytes));
   WaveKind = TWaveKind::wkImaAdpcm;
 }
 
 void TWaveIn::ParseMsAdpcm(const TFormatBody& fmt) {
-  if (fmt.Size < 22) RaiseWaveError(TWaveError::weFormatTooShort);
+  if (fmt.Size < 22) Raise(TFailure::faFormatTooShort);
   BlockAlign = fmt.BlockAlign;
   SamplesPerBlock = Le16(&fmt.Bytes[18]);
   CoefCount = Le16(&fmt.Bytes[20]);
   // Also refuses more than 32 pairs and a table running out of the body.
   if (const auto refusal = CheckMsFormat({fmt.Channels, BlockAlign, SamplesPerBlock}, CoefCount, fmt.Size))
-    throw EAuException(std::string(*refusal));
+    Raise(*refusal, std::to_string(kWindowBytes));
   for (std::size_t i = 0; i < CoefCount; ++i) {
     Coefs[i].Coef1 = LeS16(&fmt.Bytes[22 + 4 * i]);
     Coefs[i].Coef2 = LeS16(&fmt.Bytes[24 + 4 * i]);
@@ -309,7 +309,7 @@ void TWaveIn::ParseMsAdpcm(const TFormatBody& fmt) {
 }
 
 void TWaveIn::ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk) {
-  if (fmt.Size < 20) RaiseWaveError(TWaveError::weFormatTooShort);
+  if (fmt.Size < 20) Raise(TFailure::faFormatTooShort);
   BlockAlign = fmt.BlockAlign;
   SamplesPerBlock = Le16(&fmt.Bytes[18]);
   // The conversion reads the whole body again from the stream.
@@ -515,7 +515,7 @@ bool TWaveIn::RefillAdpcm() {
 }
 
 void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
-  if (!Busy) RaiseWaveError(TWaveError::weNotOpened);
+  if (!Busy) Raise(TFailure::faNotOpened);
   if (WindowStart > WindowEnd) {
     WindowStart = 1;
     WindowEnd = 0;

@@ -14,7 +14,7 @@
 //                              its memory freed as it is read
 //
 // A header the reader cannot use makes OpenFile (and so Open) fail with an
-// EAuException whose text says what is wrong (wave/wave_errors.h).
+// EAuException whose text says what is wrong (the catalogue, pipeline/failures.h).
 //
 // Containers: RIFF/WAVE, RF64 and BW64, and Wave64, found in the first 8192 bytes
 // (junk before them is skipped, RIFF ids match in any letter case) and walked chunk
@@ -41,6 +41,7 @@
 #include "pipeline/input.h"
 #include "pipeline/stream.h"
 #include "wave/chunk_walker.h"
+#include "wave/decode_window.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 #include "wave/pcm_image.h"
@@ -65,7 +66,7 @@ enum class TWaveKind : std::uint8_t {
 class TWaveIn : public TAuFileIn {
  public:
   /// Bytes of the delivery window; one decoded ADPCM block must fit it.
-  static constexpr std::uint32_t kWindowBytes = 16384;
+  static constexpr std::uint32_t kWindowBytes = kDecodeWindowBytes;
   /// "RIFF" and "WAVE" must end before this many bytes of the file.
   static constexpr std::uint32_t kHeaderSearchLimit = TChunkWalker::kHeaderSearchLimit;
 
@@ -112,7 +113,7 @@ class TWaveIn : public TAuFileIn {
   /// Reads the header of `Stream` from its first byte: fills the fields above and the
   /// format (Channels, SampleRate, BitsPerSample as stored), sets Size to the payload
   /// bytes for PCM and float kinds (0 when "data" states 0: read to the end), and
-  /// leaves the stream on the first payload byte. Raises EAuException (wave_errors.h)
+  /// leaves the stream on the first payload byte. Raises EAuException (pipeline/failures.h)
   /// for a header it cannot use; failures of the stream pass through.
   void ReadHeader();
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "entry/conversion_window.h"
+#include "pipeline/failures.h"
 #include "flac/flac_fixtures.h"
 #include "platform/window.h"
 #include "support/files.h"
@@ -102,7 +103,7 @@ TEST_F(Convert, TheCallNeverDeletesItsOwnInput) {
   const auto before = ReadBytes(path);
   Messages messages;
   ConvertFile(0, path.c_str());
-  EXPECT_EQ(messages.texts, std::vector<std::string>{kOutputIsInputMessage});
+  EXPECT_EQ(messages.texts, std::vector<std::string>{FailureText(TFailure::faOutputIsInput)});
   EXPECT_EQ(ReadBytes(path), before);
 }
 

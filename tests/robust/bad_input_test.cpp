@@ -18,22 +18,14 @@
 #include "support/run_cli.h"
 #include "support/files.h"
 #include "support/wav_writer.h"
-#include "wave/adpcm_errors.h"
-#include "wave/wave_errors.h"
+#include "pipeline/failures.h"
 #include "wave/wave_in_probe.h"
 
 namespace vornek::test {
 namespace {
 
 namespace fs = std::filesystem;
-using adpcm_errors::kBlockAlignZero;
-using adpcm_errors::kChannels;
-using adpcm_errors::kNoCoefficients;
-using adpcm_errors::kSamplesPerBlockMismatch;
-using adpcm_errors::kSamplesPerBlockTooLarge;
-using adpcm_errors::kSamplesPerBlockTooSmall;
-using adpcm_errors::kTooManyCoefficients;
-using E = TWaveError;
+using E = TFailure;
 
 // ---------------------------------------------------------------------------------
 // Files
@@ -124,8 +116,7 @@ struct Case {
 /// Names a case in test listings (rather than dumping its bytes).
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-std::string Text(E error, std::string_view detail = {}) { return WaveErrorText(error, detail); }
-std::string Text(std::string_view adpcm_refusal) { return std::string(adpcm_refusal); }
+std::string Text(E error, std::string_view detail = {}) { return FailureText(error, detail); }
 
 std::vector<Case> Cases() {
   Bytes riff_size_huge = GoodPcm();
@@ -135,20 +126,20 @@ std::vector<Case> Cases() {
   const Bytes slots = ToPcm(TestSignal(1500, 2, 32), 32);
   return {
       // Not a WAV file, or cut before its header ends.
-      {"EmptyFile", {}, Text(E::weNotWave), {}},
-      {"TruncatedInsideTheRiffHeader", Cut(GoodPcm(), 10), Text(E::weNotWave), {}},
-      {"TruncatedInsideTheFormatChunk", Cut(GoodPcm(), 30), Text(E::weChunkPastEnd, "fmt "), {}},
-      {"TruncatedBeforeTheDataChunk", Riff({{"fmt ", PcmFmt()}}), Text(E::weNoData), {}},
+      {"EmptyFile", {}, Text(E::faNotWave), {}},
+      {"TruncatedInsideTheRiffHeader", Cut(GoodPcm(), 10), Text(E::faNotWave), {}},
+      {"TruncatedInsideTheFormatChunk", Cut(GoodPcm(), 30), Text(E::faChunkPastEnd, "fmt "), {}},
+      {"TruncatedBeforeTheDataChunk", Riff({{"fmt ", PcmFmt()}}), Text(E::faNoData), {}},
       {"RiffWithoutWave", Riff({{"fmt ", PcmFmt()}, {"data", PcmSamples()}}, "RIFF", "AVI "),
-       Text(E::weNotWave), {}},
+       Text(E::faNotWave), {}},
       // Sizes of 0xFFFFFFFF: a chunk before the audio cannot run past the end; the RIFF
       // size is not relied on; "data" delivers what is there.
       {"JunkChunkSizeFFFFFFFF",
        Riff({{"JUNK", Bytes(4), kHuge}, {"fmt ", PcmFmt()}, {"data", PcmSamples()}}),
-       Text(E::weChunkPastEnd, "JUNK"), {}},
+       Text(E::faChunkPastEnd, "JUNK"), {}},
       {"FormatChunkSizeFFFFFFFF", Riff({{"fmt ", PcmFmt(), kHuge}, {"data", PcmSamples()}}),
-       Text(E::weChunkPastEnd, "fmt "), {}},
-      {"FactChunkSizeFFFFFFFF", ImaWav(10, 1, 256, 505, kHuge), Text(E::weChunkPastEnd, "fact"), {}},
+       Text(E::faChunkPastEnd, "fmt "), {}},
+      {"FactChunkSizeFFFFFFFF", ImaWav(10, 1, 256, 505, kHuge), Text(E::faChunkPastEnd, "fact"), {}},
       {"RiffSizeFFFFFFFF", riff_size_huge, "", GoodPcm()},
       {"DataChunkSizeFFFFFFFF", Riff({{"fmt ", PcmFmt()}, {"data", PcmSamples(), kHuge}}), "",
        GoodPcm()},
@@ -157,54 +148,54 @@ std::vector<Case> Cases() {
        "warning: case.wav ends 500 frames early; converted what is there\n"},
       // Format values that would divide by zero, index past a table or overrun a buffer.
       {"UnknownFormatTag", Riff({{"fmt ", FmtBody(0x40, 1, kRate, 4, 1)}, {"data", Bytes(100)}}),
-       Text(E::weFormatTag, "0x0040"), {}},
-      {"ZeroChannels", Riff({{"fmt ", PcmFmt(0)}, {"data", PcmSamples()}}), Text(E::weNoChannels), {}},
+       Text(E::faFormatTag, "0x0040"), {}},
+      {"ZeroChannels", Riff({{"fmt ", PcmFmt(0)}, {"data", PcmSamples()}}), Text(E::faNoChannels), {}},
       {"Channels65535", Riff({{"fmt ", PcmFmt(65535)}, {"data", PcmSamples()}}),
-       Text(E::weTooManyChannels, "65535"), {}},
+       Text(E::faTooManyChannels, "65535"), {}},
       {"ImaChannels65535", Riff({{"fmt ", CompressedFmt(0x11, 65535, kRate, 256, 4, Le16Bytes(505))},
                                  {"fact", Le32Bytes(505)},
                                  {"data", Bytes(256)}}),
-       Text(kChannels), {}},
+       Text(E::faAdpcmChannels), {}},
       {"ZeroSampleRate", Riff({{"fmt ", PcmFmt(1, 0)}, {"data", PcmSamples()}}),
-       Text(E::weSampleRate, "0"), {}},
+       Text(E::faSampleRate, "0"), {}},
       {"BitsPerSample12", Riff({{"fmt ", FmtBody(1, 1, kRate, 12, 2)}, {"data", PcmSamples()}}),
-       Text(E::wePcmWidth, "12"), {}},
+       Text(E::faPcmWidth, "12"), {}},
       {"PcmBlockAlignZero", Riff({{"fmt ", PcmFmt(1, kRate, 0)}, {"data", PcmSamples()}}), "",
        GoodPcm()},
       {"Pcm24BitInFourByteSlots", Riff({{"fmt ", FmtBody(1, 2, kRate, 24, 8)}, {"data", slots}}), "",
        Riff({{"fmt ", ExtensibleFmtBody(2, kRate, 32, 24, false)}, {"data", slots}})},
       {"PcmBlockAlignSmallerThanAFrame", Riff({{"fmt ", PcmFmt(2, kRate, 2)}, {"data", PcmSamples()}}),
-       Text(E::weBlockAlign, "2"), {}},
-      {"ImaSamplesPerBlockBelowTheBlock", ImaWav(10, 1, 256, 100), Text(kSamplesPerBlockMismatch), {}},
-      {"ImaBlockAlignZero", ImaWav(10, 1, 0), Text(kBlockAlignZero), {}},
-      {"MsBlockAlignZero", MsWav(0, 0), Text(kBlockAlignZero), {}},
-      {"ImaSamplesPerBlockZero", ImaWav(10, 1, 256, 0), Text(kSamplesPerBlockTooSmall), {}},
-      {"ImaSamplesPerBlockHuge", ImaWav(10, 1, 256, 65535), Text(kSamplesPerBlockTooLarge), {}},
-      {"MsSamplesPerBlockZero", MsWav(0, 256, 0), Text(kSamplesPerBlockTooSmall), {}},
-      {"MsSamplesPerBlockHuge", MsWav(0, 256, 65535), Text(kSamplesPerBlockTooLarge), {}},
-      {"MsCoefficientCountZero", MsWav(0, 256, 500, 0), Text(kNoCoefficients), {}},
-      {"MsCoefficientCount200", MsWav(0, 256, 500, 200), Text(kTooManyCoefficients), {}},
+       Text(E::faBlockAlign, "2"), {}},
+      {"ImaSamplesPerBlockBelowTheBlock", ImaWav(10, 1, 256, 100), Text(E::faImaSamplesPerBlockMismatch), {}},
+      {"ImaBlockAlignZero", ImaWav(10, 1, 0), Text(E::faAdpcmBlockAlignZero), {}},
+      {"MsBlockAlignZero", MsWav(0, 0), Text(E::faAdpcmBlockAlignZero), {}},
+      {"ImaSamplesPerBlockZero", ImaWav(10, 1, 256, 0), Text(E::faAdpcmSamplesPerBlockTooSmall), {}},
+      {"ImaSamplesPerBlockHuge", ImaWav(10, 1, 256, 65535), Text(E::faAdpcmSamplesPerBlockTooLarge), {}},
+      {"MsSamplesPerBlockZero", MsWav(0, 256, 0), Text(E::faAdpcmSamplesPerBlockTooSmall), {}},
+      {"MsSamplesPerBlockHuge", MsWav(0, 256, 65535), Text(E::faAdpcmSamplesPerBlockTooLarge), {}},
+      {"MsCoefficientCountZero", MsWav(0, 256, 500, 0), Text(E::faMsNoCoefficients), {}},
+      {"MsCoefficientCount200", MsWav(0, 256, 500, 200), Text(E::faMsTooManyCoefficients), {}},
       // Block headers past the decoder's tables: the decoder clamps to the last entry.
       {"MsPredictorIndexPastTheTable", MsWav(200), "", MsWav(6)},
       {"ImaStepIndexPastTheTable", ImaWav(200), "", ImaWav(88)},
       // "fmt " bodies shorter than their kind reads.
       {"PcmFormatChunkOf14Bytes", Riff({{"fmt ", Cut(PcmFmt(), 14)}, {"data", PcmSamples()}}),
-       Text(E::weFormatTooShort), {}},
+       Text(E::faFormatTooShort), {}},
       {"ImaFormatChunkWithoutSamplesPerBlock",
        Riff({{"fmt ", FmtBody(0x11, 1, kRate, 4, 256)}, {"fact", Le32Bytes(505)}, {"data", Bytes(256)}}),
-       Text(E::weFormatTooShort), {}},
+       Text(E::faFormatTooShort), {}},
       {"MsFormatChunkWithoutCoefficientCount",
        Riff({{"fmt ", CompressedFmt(2, 1, kRate, 256, 4, Le16Bytes(500))},
              {"fact", Le32Bytes(500)},
              {"data", Bytes(256)}}),
-       Text(E::weFormatTooShort), {}},
+       Text(E::faFormatTooShort), {}},
       {"ExtensibleWithAShortBody", Riff({{"fmt ", Cut(extensible, 24)}, {"data", PcmSamples()}}),
-       Text(E::weFormatTooShort), {}},
+       Text(E::faFormatTooShort), {}},
       // Around the file.
       {"InputIsADirectory", {}, std::strerror(EISDIR), {}, Setup::kInputIsDirectory},
       {"FlacNameIsTakenByADirectory", GoodPcm(), std::string("case.flac: ") + std::strerror(EISDIR), {},
        Setup::kFlacIsDirectory},
-      {"InputIsNamedLikeItsFlac", GoodPcm(), kOutputIsInputMessage, {}, Setup::kInputIsNamedFlac},
+      {"InputIsNamedLikeItsFlac", GoodPcm(), FailureText(TFailure::faOutputIsInput), {}, Setup::kInputIsNamedFlac},
   };
 }
 

@@ -15,6 +15,7 @@
 #include "support/files.h"
 #include "support/wav_writer.h"
 #include "support/tools.h"
+#include "pipeline/failures.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 #include "wave/wave_in.h"
@@ -80,14 +81,14 @@ std::vector<std::int16_t> DecodeWithLibrary(const Bytes& file, bool ms) {
     const std::uint16_t coef_count = parts.fmt.size() >= 22 ? Get16(parts.fmt, 20) : 0;
     const auto refusal = CheckMsFormat({channels, align, per_block}, coef_count,
                                        static_cast<std::uint32_t>(parts.fmt.size()));
-    EXPECT_FALSE(refusal.has_value()) << *refusal;
+    EXPECT_FALSE(refusal.has_value()) << FailureText(*refusal);
     if (refusal) return {};
     for (std::size_t i = 0; i < coef_count; ++i)
       coefs.push_back({static_cast<std::int16_t>(Get16(parts.fmt, 22 + 4 * i)),
                        static_cast<std::int16_t>(Get16(parts.fmt, 24 + 4 * i))});
   } else {
     const auto refusal = CheckImaFormat({channels, align, per_block});
-    EXPECT_FALSE(refusal.has_value()) << *refusal;
+    EXPECT_FALSE(refusal.has_value()) << FailureText(*refusal);
     if (refusal) return {};
   }
 

@@ -24,7 +24,7 @@
 #include "support/host_loop.h"
 #include "support/tools.h"
 #include "support/wav_writer.h"
-#include "wave/mpeg_errors.h"
+#include "pipeline/failures.h"
 #include "wave/pcm_image.h"
 #include "wave/wave_converter.h"
 #include "wave/wave_in.h"
@@ -122,7 +122,7 @@ TEST_F(LongMp3, AStopOfTheOutputEndsTheDecodeAndLeavesNothingBehind) {
   output.Stop(false);
 
   // A decode that had run to its end would have opened the input.
-  EXPECT_EQ(output.GetExceptionMessage(), MpegErrorText(TMpegError::meStopped));
+  EXPECT_EQ(output.GetExceptionMessage(), FailureText(TFailure::faStopped));
   EXPECT_EQ(output.dones, 1);
   EXPECT_FALSE(wave.Busy);
   EXPECT_FALSE(wave.Valid);
@@ -308,7 +308,7 @@ TEST(MpegJunk, DataOfJunkOnlyIsRefusedAsTheReferenceRefusesIt) {
     ConvertCompressedWave(source);
     ADD_FAILURE() << "junk converted";
   } catch (const EAuException& failure) {
-    EXPECT_EQ(std::string(failure.what()), MpegErrorText(TMpegError::meNoAudio));
+    EXPECT_EQ(std::string(failure.what()), FailureText(TFailure::faMpegNoAudio));
   }
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "wave/g711.h"
-#include "wave/wave_errors.h"
+#include "pipeline/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {
@@ -104,7 +104,7 @@ TEST(WaveContainers, AWave64ChunkIdOutsideTheGuidFamilyMatchesNothing) {
   Bytes file = Wave64({{"fmt ", kFmt}, {"data", Payload()}});
   file[40 + 4] = 0x2E;
   TWaveProbe wave(file);
-  EXPECT_EQ(OpenFailure(wave), WaveErrorText(TWaveError::weNoFormat));
+  EXPECT_EQ(OpenFailure(wave), FailureText(TFailure::faNoFormat));
 }
 
 TEST(WaveContainers, AnRf64FileCutShortDeliversWhatIsThere) {
@@ -123,7 +123,7 @@ struct RefusalCase {
 };
 
 TEST(WaveContainers, DamagedSizesAreRefusedWithTheirText) {
-  using E = TWaveError;
+  using E = TFailure;
   const Bytes payload = Payload();
   Bytes ds64_table_past_body = Ds64For(payload, {{"axml", 10}});
   ds64_table_past_body[24] = 2;  // two entries in room for one
@@ -132,31 +132,31 @@ TEST(WaveContainers, DamagedSizesAreRefusedWithTheirText) {
        "The RF64 file is damaged: its \"ds64\" chunk is too short."},
       {"ds64 table past its body",
        Rf64({{"ds64", ds64_table_past_body}, {"fmt ", kFmt}, Rf64Data(payload)}),
-       WaveErrorText(E::weDs64TooShort)},
+       FailureText(E::faDs64TooShort)},
       {"ds64 past the end of the file", Rf64({{"ds64", Ds64For(payload), 5000u}}),
-       WaveErrorText(E::weChunkPastEnd, "ds64")},
+       FailureText(E::faChunkPastEnd, "ds64")},
       {"no ds64 for the data size", Rf64({{"fmt ", kFmt}, Rf64Data(payload)}),
        "The RF64 file is damaged: no \"ds64\" chunk gives the size of its \"data\" chunk."},
       {"ds64 after the data that needs it",
        Rf64({{"fmt ", kFmt}, Rf64Data(payload), {"ds64", Ds64For(payload)}}),
-       WaveErrorText(E::weDs64Missing, "data")},
+       FailureText(E::faDs64Missing, "data")},
       {"a chunk missing from the ds64 table",
        Rf64({{"ds64", Ds64For(payload, {{"LIST", 6}})}, {"fmt ", kFmt}, {"axml", Bytes(10), kOpen},
              Rf64Data(payload)}),
-       WaveErrorText(E::weDs64Missing, "axml")},
+       FailureText(E::faDs64Missing, "axml")},
       {"a ds64 table size past the end of the file",
        Rf64({{"ds64", Ds64For(payload, {{"axml", 1u << 20}})}, {"fmt ", kFmt}, {"axml", Bytes(10), kOpen},
              Rf64Data(payload)}),
-       WaveErrorText(E::weChunkPastEnd, "axml")},
+       FailureText(E::faChunkPastEnd, "axml")},
       {"wave64 chunk size below its header", Wave64({{"junk", Bytes(8), 23u}, {"fmt ", kFmt}, {"data", payload}}),
        "The Wave64 file is damaged: a chunk states a size smaller than its own header."},
-      {"wave64 fmt past the end", Wave64({{"fmt ", kFmt, 4000u}}), WaveErrorText(E::weChunkPastEnd, "fmt ")},
+      {"wave64 fmt past the end", Wave64({{"fmt ", kFmt, 4000u}}), FailureText(E::faChunkPastEnd, "fmt ")},
       {"wave64 without its wave GUID", [] {
          Bytes file = Wave64({{"fmt ", kFmt}, {"data", Payload()}});
          file[24] = 'W';
          return file;
        }(),
-       WaveErrorText(E::weNotWave)},
+       FailureText(E::faNotWave)},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -208,16 +208,16 @@ TEST(WaveContainers, ALawAndMuLawAreExpandedTo16BitSamplesAndSeekLikePcm) {
 }
 
 TEST(WaveContainers, ALawAndMuLawHeadersTheReaderCannotUseAreRefused) {
-  using E = TWaveError;
+  using E = TFailure;
   const RefusalCase cases[] = {
       {"a-law of 16 bits", Riff({{"fmt ", FmtBody(6, 1, 8000, 16, 2)}, {"data", Bytes(40)}}),
        "Unsupported A-law or mu-law format: 16 bits per sample (only 8 can be decoded)."},
       {"mu-law of 4 bits", Riff({{"fmt ", FmtBody(7, 1, 8000, 4, 1)}, {"data", Bytes(40)}}),
-       WaveErrorText(E::weG711Width, "4")},
+       FailureText(E::faG711Width, "4")},
       {"a-law, block align of two bytes a sample", Riff({{"fmt ", FmtBody(6, 2, 8000, 8, 4)}, {"data", Bytes(40)}}),
-       WaveErrorText(E::weBlockAlign, "4")},
+       FailureText(E::faBlockAlign, "4")},
       {"mu-law, frames too large for the window", Riff({{"fmt ", FmtBody(7, 8193, 8000, 8, 8193)}, {"data", Bytes(40)}}),
-       WaveErrorText(E::weTooManyChannels, "8193")},
+       FailureText(E::faTooManyChannels, "8193")},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);

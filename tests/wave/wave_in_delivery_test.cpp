@@ -9,7 +9,7 @@
 
 #include "support/files.h"
 #include "wave/sample_convert.h"
-#include "wave/wave_errors.h"
+#include "pipeline/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {
@@ -89,7 +89,7 @@ TEST(WaveDelivery, ReadingAClosedReaderFails) {
     wave.ReadInternal(data, count);
     FAIL() << "no failure";
   } catch (const EAuException& e) {
-    EXPECT_EQ(std::string(e.what()), WaveErrorText(TWaveError::weNotOpened));
+    EXPECT_EQ(std::string(e.what()), FailureText(TFailure::faNotOpened));
   }
 }
 
@@ -457,7 +457,7 @@ TEST_F(WaveFileRange, AMissingFileFailsWithTheSystemsText) {
   missing.SetFileName(dir_.File("no such file.wav"));
   const std::string text = OpenFailure(missing);
   EXPECT_FALSE(text.empty());
-  EXPECT_NE(text, WaveErrorText(TWaveError::weNotWave));
+  EXPECT_NE(text, FailureText(TFailure::faNotWave));
 }
 
 TEST_F(WaveFileRange, TheFileIsReleasedWhenClosed) {

@@ -12,7 +12,7 @@
 #include "support/tools.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
-#include "wave/wave_errors.h"
+#include "pipeline/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {

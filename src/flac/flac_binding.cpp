@@ -30,6 +30,8 @@ void Bind(const platform::DynamicLibrary& library, TLibFLAC& slots) {
   slots.slot = reinterpret_cast<decltype(slots.slot)>(library.Symbol(#slot));
   VORNEK_LIBFLAC_ENTRIES(VORNEK_LIBFLAC_BIND)
 #undef VORNEK_LIBFLAC_BIND
+  slots.FLAC__stream_encoder_set_do_md5 =
+      reinterpret_cast<TSetDoMd5>(library.Symbol("FLAC__stream_encoder_set_do_md5"));
 }
 
 }  // namespace

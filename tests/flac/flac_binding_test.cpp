@@ -13,6 +13,10 @@
 #include "flac/flac_out.h"
 #include "support/files.h"
 
+// Exported by libFLAC, declared only in its private headers.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder,
+                                                       FLAC__bool value);
+
 namespace vornek {
 namespace {
 
@@ -46,6 +50,8 @@ TEST(FlacBinding, EverySlotHoldsTheEntryOfItsName) {
   VORNEK_LIBFLAC_ENTRIES(VORNEK_CHECK_SLOT)
 #undef VORNEK_CHECK_SLOT
   EXPECT_EQ(bound, 88);
+  // The optional entry, exported by the library but not declared by its headers.
+  EXPECT_EQ(slots.FLAC__stream_encoder_set_do_md5, &FLAC__stream_encoder_set_do_md5);
 }
 
 TEST(FlacBinding, LoadsOnceHoweverManyCallersAndThreads) {
@@ -141,6 +147,7 @@ TEST(FlacBinding, LibraryWithoutDecoderEntriesBindsAndTheWriterWorks) {
   EXPECT_EQ(slots.FLAC__stream_encoder_get_state, nullptr);
   ASSERT_NE(slots.FLAC__stream_encoder_new, nullptr);
   EXPECT_NE(slots.FLAC__stream_encoder_new, &::FLAC__stream_encoder_new);  // the forwarder
+  EXPECT_EQ(slots.FLAC__stream_encoder_set_do_md5, nullptr);  // optional, and absent
 
   const std::string path = dir.File("partial.flac");
   const std::vector<std::int32_t> signal = test::TestSignal(2 * 4608 + 3, 2, 16);
@@ -155,6 +162,7 @@ TEST(FlacBinding, LibraryWithoutDecoderEntriesBindsAndTheWriterWorks) {
   ASSERT_TRUE(d.ok);
   EXPECT_TRUE(d.md5_ok);
   EXPECT_TRUE(d.samples == signal);
+
 }
 
 }  // namespace

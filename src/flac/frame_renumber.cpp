@@ -38,8 +38,8 @@ std::uint16_t MulMod(std::uint16_t a, std::uint16_t b) {
 /// x^(8 * bytes) modulo the CRC-16 polynomial: what the CRC of a message is multiplied
 /// by when `bytes` more bytes follow it.
 std::uint16_t ShiftFactor(std::size_t bytes) {
-  std::uint16_t result = 1;        // x^0
-  std::uint16_t power = 0x0100;    // x^8
+  std::uint16_t result = 1;      // x^0
+  std::uint16_t power = 0x0100;  // x^8
   for (; bytes != 0; bytes >>= 1) {
     if (bytes & 1) result = MulMod(result, power);
     power = MulMod(power, power);
@@ -71,14 +71,11 @@ HeaderLayout ParseHeader(const std::uint8_t* frame, std::size_t size) {
 
   HeaderLayout layout;
   const std::uint8_t lead = frame[4];
-  std::size_t length = 0;
-  if (lead < 0x80) length = 1;
-  else if ((lead & 0xE0) == 0xC0) length = 2;
-  else if ((lead & 0xF0) == 0xE0) length = 3;
-  else if ((lead & 0xF8) == 0xF0) length = 4;
-  else if ((lead & 0xFC) == 0xF8) length = 5;
-  else if ((lead & 0xFE) == 0xFC) length = 6;
-  else NotAFrame("malformed frame number");
+  // The first byte's leading ones count the code's bytes; none: a single byte.
+  std::size_t ones = 0;
+  while (ones < 8 && ((lead << ones) & 0x80)) ++ones;
+  if (ones == 1 || ones > 6) NotAFrame("malformed frame number");
+  const std::size_t length = ones == 0 ? 1 : ones;
   layout.NumberLength = length;
   layout.Number = length == 1 ? lead : (lead & (0x7Fu >> length));
   std::size_t at = 5;
@@ -152,9 +149,11 @@ std::size_t RenumberFrame(const std::uint8_t* frame, std::size_t size, std::uint
   // by H' therefore changes the frame's CRC by (crc(H) + crc(H')) * x^(8|B|).
   const std::size_t old_header = layout.Length + 1;
   const std::size_t body = size - 2 - old_header;
-  const std::uint16_t old_crc = static_cast<std::uint16_t>((frame[size - 2] << 8) | frame[size - 1]);
+  const std::uint16_t old_crc =
+      static_cast<std::uint16_t>((frame[size - 2] << 8) | frame[size - 1]);
   const std::uint16_t change = FlacCrc16(frame, old_header) ^ FlacCrc16(header.data(), length);
-  const std::uint16_t new_crc = static_cast<std::uint16_t>(old_crc ^ MulMod(change, ShiftFactor(body)));
+  const std::uint16_t new_crc =
+      static_cast<std::uint16_t>(old_crc ^ MulMod(change, ShiftFactor(body)));
 
   const std::size_t start = out.size();
   out.insert(out.end(), header.begin(), header.begin() + static_cast<std::ptrdiff_t>(length));

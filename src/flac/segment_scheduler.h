@@ -77,14 +77,15 @@ class TSegmentScheduler {
 
   const Work work_;
   mutable std::mutex lock_;
-  std::condition_variable queued_;  ///< a slot was queued, or abort
-  std::condition_variable done_;    ///< a slot's work is done
-  std::vector<SlotState> state_;               ///< guarded
-  std::vector<std::exception_ptr> failure_;    ///< guarded; set with Done
-  std::deque<std::size_t> order_;   ///< guarded: queued, not collected, in queue order
-  std::deque<std::size_t> waiting_;  ///< guarded: queued, not started, in queue order
+  std::condition_variable queued_;           ///< a slot was queued, or abort
+  std::condition_variable done_;             ///< a slot's work is done
+  std::vector<SlotState> state_;             ///< guarded
+  std::vector<std::exception_ptr> failure_;  ///< guarded; set with Done
+  std::deque<std::size_t> order_;            ///< guarded: queued, not collected, in queue order
+  std::deque<std::size_t> waiting_;          ///< guarded: queued, not started, in queue order
   std::atomic<bool> aborted_{false};
-  std::vector<std::unique_ptr<platform::Thread>> threads_;  ///< last: they start once the rest exists
+  std::vector<std::unique_ptr<platform::Thread>>
+      threads_;  ///< last: they start once the rest exists
 };
 
 }  // namespace vornek

@@ -1,10 +1,11 @@
 // Frame renumbering against libFLAC itself: frames encoded as the first frames of a
 // fresh encoder and renumbered must be byte for byte the frames libFLAC writes at
 // those numbers in one long stream, and libFLAC's decoder must accept them.
-#include <gtest/gtest.h>
+#include "flac/frame_renumber.h"
 
 #include <FLAC/stream_decoder.h>
 #include <FLAC/stream_encoder.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include "flac/flac_fixtures.h"
-#include "flac/frame_renumber.h"
 
 namespace vornek {
 namespace {
@@ -122,7 +122,8 @@ TEST(FrameRenumber, FramesOfAFreshEncoderBecomeTheFramesOfTheLongStream) {
   const Encoded whole = Encode(signal, 0, signal.size());
   ASSERT_EQ(whole.frames.size(), kFrames);
 
-  for (const std::uint64_t first : {std::uint64_t{120}, std::uint64_t{2040}, std::uint64_t{65530}}) {
+  for (const std::uint64_t first :
+       {std::uint64_t{120}, std::uint64_t{2040}, std::uint64_t{65530}}) {
     SCOPED_TRACE("segment from frame " + std::to_string(first));
     const Encoded part = Encode(signal, first * kBlock, 12 * kBlock);
     ASSERT_EQ(part.frames.size(), 12u);
@@ -187,8 +188,8 @@ TEST(FrameRenumber, EveryCodeLengthUpToThirtyOneBits) {
     EXPECT_FALSE(decoded.error);
     ASSERT_EQ(decoded.samples.size(), 1u);
     EXPECT_EQ(decoded.first_samples[0], number * kBlock);
-    EXPECT_TRUE(std::equal(decoded.samples[0].begin(), decoded.samples[0].end(),
-                           signal.begin() + kBlock));
+    EXPECT_TRUE(
+        std::equal(decoded.samples[0].begin(), decoded.samples[0].end(), signal.begin() + kBlock));
   }
 }
 
@@ -197,9 +198,9 @@ TEST(FrameRenumber, RefusesWhatIsNoFixedBlocksizeFrame) {
   const Frame frame = Encode(signal, 0, signal.size()).frames.at(0);
   struct Damage {
     const char* name;
-    std::size_t at;       // byte changed
-    std::uint8_t value;   // its new value
-    std::size_t keep;     // bytes kept (0: all)
+    std::size_t at;      // byte changed
+    std::uint8_t value;  // its new value
+    std::size_t keep;    // bytes kept (0: all)
   };
   const Damage cases[] = {
       {"TooShort", 0, frame[0], 8},

@@ -1,5 +1,7 @@
 // The segment scheduler with plain work in place of encoding: order, concurrency,
 // failures and abort, on its real threads.
+#include "flac/segment_scheduler.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,8 +13,6 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-#include "flac/segment_scheduler.h"
 
 namespace vornek {
 namespace {
@@ -177,8 +177,8 @@ TEST(SegmentScheduler, AbortDropsQueuedWorkAndEndsWorkUnderWay) {
 
 TEST(SegmentScheduler, RefusesSlotsTheOwnerDoesNotHold) {
   TSegmentScheduler scheduler(1, 2, [](std::size_t, std::size_t) {});
-  EXPECT_THROW(scheduler.Queue(0), std::logic_error);   // free, not taken
-  EXPECT_THROW(scheduler.Queue(7), std::logic_error);   // no such slot
+  EXPECT_THROW(scheduler.Queue(0), std::logic_error);  // free, not taken
+  EXPECT_THROW(scheduler.Queue(7), std::logic_error);  // no such slot
   EXPECT_THROW(scheduler.Release(1), std::logic_error);
   const std::size_t slot = *scheduler.TakeFree();
   scheduler.Queue(slot);

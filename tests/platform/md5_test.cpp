@@ -1,12 +1,12 @@
 // The platform's MD5 against the test values of its definition (RFC 1321), fed whole
 // and in awkward pieces.
+#include "platform/md5.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "platform/md5.h"
 
 namespace vornek::platform {
 namespace {

@@ -1,5 +1,6 @@
 #include "flac/flac_out.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -8,18 +9,21 @@
 
 #include "flac/block_feeder.h"
 #include "flac/flac_binding.h"
+#include "flac/flac_failures.h"
+#include "flac/parallel_encoder.h"
 #include "flac/vorbis_comment.h"
 #include "pipeline/au_exception.h"
 #include "pipeline/file_stream.h"
+#include "platform/cpu.h"
+#include "platform/md5.h"
 
 namespace vornek {
 
 namespace {
 
-constexpr const char* kLoadFailure = "libFLAC.dll library could not be loaded.";
-constexpr const char* kInitFailure = "Failed to initialize FLAC encoder.";
-constexpr const char* kEncodeFailure = "Failed to encode data.";
 constexpr std::uint16_t kDefaultBlockSize = 4608;
+/// libFLAC's smallest block size.
+constexpr std::uint16_t kMinBlockSize = 16;
 
 // The library takes booleans as 32-bit integers; true is passed with all bits set.
 FLAC__bool Flag(bool value) { return value ? -1 : 0; }
@@ -92,6 +96,21 @@ struct FLACOutCallbacks {
 
   static void Metadata(const FLAC__StreamEncoder* /*encoder*/,
                        const FLAC__StreamMetadata* /*metadata*/, void* /*client*/) {}
+
+  // The head encoder of the parallel path: it only writes the stream's head, which
+  // Prepare then writes to the file piece by piece.
+  static FLAC__StreamEncoderWriteStatus KeepHead(const FLAC__StreamEncoder* /*encoder*/,
+                                                 const FLAC__byte buffer[], size_t bytes,
+                                                 uint32_t samples, uint32_t /*frame*/,
+                                                 void* client) {
+    if (samples != 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    try {
+      static_cast<TFLACOut*>(client)->Head.emplace_back(buffer, buffer + bytes);
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    } catch (...) {
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    }
+  }
 };
 
 void TFLACOut::EncoderDeleter::operator()(void* encoder) const {
@@ -129,7 +148,7 @@ void TFLACOut::OpenOutputFile() {
 
 void TFLACOut::Prepare() {
   LoadLibFLAC();
-  if (!LibFLACLoaded() || !WriterEntriesBound(LibFLAC())) throw EAuException(kLoadFailure);
+  if (!LibFLACLoaded() || !WriterEntriesBound(LibFLAC())) throw EAuException(kLibFLACLoadFailure);
   const TLibFLAC& lib = LibFLAC();
 
   // Tags that cannot be stated in a metadata block are refused before anything is
@@ -140,9 +159,12 @@ void TFLACOut::Prepare() {
   OpenOutputFile();
   CommentWritten = false;
   EncoderInitialised = false;
+  StreamInfoAt = -1;
+  ParallelFailed = false;
+  Head.clear();
 
   Encoder.reset(lib.FLAC__stream_encoder_new());
-  if (!Encoder) throw EAuException(kInitFailure);
+  if (!Encoder) throw EAuException(kEncoderInitFailure);
   auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
 
   Input->Open();
@@ -157,46 +179,30 @@ void TFLACOut::Prepare() {
                        " bits per sample (8, 16, 24 or 32 expected).");
   Channels = channels;
   BitsPerSample = bits;
-
-  lib.FLAC__stream_encoder_set_verify(encoder, Flag(Verify));
-  lib.FLAC__stream_encoder_set_channels(encoder, static_cast<std::uint32_t>(channels));
-  lib.FLAC__stream_encoder_set_bits_per_sample(encoder, static_cast<std::uint32_t>(bits));
-  // A negative rate becomes a value the library refuses at initialisation.
-  lib.FLAC__stream_encoder_set_sample_rate(encoder, static_cast<std::uint32_t>(rate));
-  if (channels == 2) {
-    lib.FLAC__stream_encoder_set_do_mid_side_stereo(encoder, Flag(EnableMidSideStereo));
-    lib.FLAC__stream_encoder_set_loose_mid_side_stereo(encoder, Flag(EnableLooseMidSideStereo));
-  }
-  lib.FLAC__stream_encoder_set_blocksize(encoder, BlockSize);
-  if (CompressionLevel >= 0) {
-    lib.FLAC__stream_encoder_set_compression_level(encoder,
-                                                   static_cast<std::uint32_t>(CompressionLevel));
-  } else {
-    lib.FLAC__stream_encoder_set_max_lpc_order(encoder, MaxLPCOrder);
-    // Sample width plus coefficient precision must stay within 31 bits. A 32-bit
-    // input leaves no room at all: 0 then asks the library to choose.
-    if (bits + QLPCoeffPrecision > 31)
-      QLPCoeffPrecision = static_cast<std::uint16_t>(bits < 31 ? 31 - bits : 0);
-    lib.FLAC__stream_encoder_set_qlp_coeff_precision(encoder, QLPCoeffPrecision);
-    lib.FLAC__stream_encoder_set_do_qlp_coeff_prec_search(encoder, Flag(QLPCoeffPrecisionSearch));
-    lib.FLAC__stream_encoder_set_min_residual_partition_order(encoder, MinResidualPartitionOrder);
-    lib.FLAC__stream_encoder_set_max_residual_partition_order(encoder, MaxResidualPartitionOrder);
-    lib.FLAC__stream_encoder_set_do_exhaustive_model_search(encoder, Flag(BestModelSearch));
-  }
+  SampleRate = rate;
+  // Sample width plus coefficient precision must stay within 31 bits. A 32-bit input
+  // leaves no room at all: 0 then asks the library to choose.
+  if (CompressionLevel < 0 && bits + QLPCoeffPrecision > 31)
+    QLPCoeffPrecision = static_cast<std::uint16_t>(bits < 31 ? 31 - bits : 0);
+  SamplesEstimate.reset();
   if (Input->Size > 0) {
     const long double frames = static_cast<long double>(Input->Size) /
                                static_cast<long double>(bits / 8) /
                                static_cast<long double>(channels);
-    lib.FLAC__stream_encoder_set_total_samples_estimate(
-        encoder, static_cast<FLAC__uint64>(std::nearbyintl(frames)));
+    SamplesEstimate = static_cast<std::uint64_t>(std::nearbyintl(frames));
   }
+
+  ConfigureEncoder(encoder);
+
+  const std::uint32_t threads = EncodingThreads();
+  if (threads > 1 && StartParallel(threads)) return;
 
   if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::Write,
                                            FLACOutCallbacks::Seek, FLACOutCallbacks::Tell,
                                            FLACOutCallbacks::Metadata,
                                            this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
     Input->Close();
-    throw EAuException(kInitFailure);
+    throw EAuException(kEncoderInitFailure);
   }
   EncoderInitialised = true;
 
@@ -208,9 +214,101 @@ void TFLACOut::Prepare() {
                                           channels, bits);
 }
 
+void TFLACOut::ConfigureEncoder(void* handle) const {
+  const TLibFLAC& lib = LibFLAC();
+  auto* encoder = static_cast<FLAC__StreamEncoder*>(handle);
+  lib.FLAC__stream_encoder_set_verify(encoder, Flag(Verify));
+  lib.FLAC__stream_encoder_set_channels(encoder, static_cast<std::uint32_t>(Channels));
+  lib.FLAC__stream_encoder_set_bits_per_sample(encoder,
+                                               static_cast<std::uint32_t>(BitsPerSample));
+  // A negative rate becomes a value the library refuses at initialisation.
+  lib.FLAC__stream_encoder_set_sample_rate(encoder, static_cast<std::uint32_t>(SampleRate));
+  if (Channels == 2) {
+    lib.FLAC__stream_encoder_set_do_mid_side_stereo(encoder, Flag(EnableMidSideStereo));
+    lib.FLAC__stream_encoder_set_loose_mid_side_stereo(encoder, Flag(EnableLooseMidSideStereo));
+  }
+  lib.FLAC__stream_encoder_set_blocksize(encoder, BlockSize);
+  if (CompressionLevel >= 0) {
+    lib.FLAC__stream_encoder_set_compression_level(encoder,
+                                                   static_cast<std::uint32_t>(CompressionLevel));
+  } else {
+    lib.FLAC__stream_encoder_set_max_lpc_order(encoder, MaxLPCOrder);
+    lib.FLAC__stream_encoder_set_qlp_coeff_precision(encoder, QLPCoeffPrecision);
+    lib.FLAC__stream_encoder_set_do_qlp_coeff_prec_search(encoder, Flag(QLPCoeffPrecisionSearch));
+    lib.FLAC__stream_encoder_set_min_residual_partition_order(encoder, MinResidualPartitionOrder);
+    lib.FLAC__stream_encoder_set_max_residual_partition_order(encoder, MaxResidualPartitionOrder);
+    lib.FLAC__stream_encoder_set_do_exhaustive_model_search(encoder, Flag(BestModelSearch));
+  }
+  if (SamplesEstimate)
+    lib.FLAC__stream_encoder_set_total_samples_estimate(encoder, *SamplesEstimate);
+}
+
+std::uint32_t TFLACOut::EncodingThreads() const {
+  // Segments are cut at block boundaries: the block size must be known and one the
+  // library takes.
+  if (EncoderThreads == 1 || BlockSize < kMinBlockSize) return 1;
+  if (EncoderThreads > 1) return EncoderThreads;
+  const std::uint32_t processors = std::min(platform::ProcessorCount(), kMaxAutomaticEncoders);
+  if (processors < 2 || !SamplesEstimate ||
+      *SamplesEstimate * static_cast<std::uint64_t>(Channels) < kParallelMinSamples)
+    return 1;
+  return processors;
+}
+
+bool TFLACOut::StartParallel(std::uint32_t threads) {
+  platform::Md5 md5;
+  if (!md5) return false;
+  const TLibFLAC& lib = LibFLAC();
+  auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
+  // Initialised without seek and tell, the encoder writes its head and, finished
+  // without samples, nothing more: the stream information is the parallel path's own.
+  if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::KeepHead, nullptr, nullptr,
+                                           nullptr, this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+    Input->Close();
+    throw EAuException(kEncoderInitFailure);
+  }
+  lib.FLAC__stream_encoder_finish(encoder);
+  Encoder.reset();
+
+  for (const std::vector<std::uint8_t>& piece : Head) {
+    const bool stream_info = piece.size() == 4 + StreamInfo.size() && (piece[0] & 0x7F) == 0;
+    if (stream_info && StreamInfoAt < 0) {
+      StreamInfoAt = Stream->Position() + 4;
+      std::copy(piece.begin() + 4, piece.end(), StreamInfo.begin());
+    }
+    WriteEncoded(piece.data(), piece.size());
+  }
+  Head.clear();
+  // libFLAC writes its stream information whole, in one piece of its own.
+  if (StreamInfoAt < 0) throw EAuException(kEncoderInitFailure);
+
+  std::uint32_t segment_blocks = SegmentBlocks;
+  if (segment_blocks == 0) {
+    const std::uint64_t block_samples =
+        std::uint64_t{BlockSize} * static_cast<std::uint64_t>(Channels);
+    segment_blocks = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(1, (kSegmentSamples + block_samples / 2) / block_samples));
+  }
+  const TParallelEncoder::Layout layout{BlockSize, segment_blocks, Channels, BitsPerSample};
+  Parallel = std::make_unique<TParallelEncoder>(
+      *Input, *Stream, layout, threads,
+      [this](FLAC__StreamEncoder* segment_encoder) { ConfigureEncoder(segment_encoder); },
+      std::move(md5));
+  return true;
+}
+
 bool TFLACOut::DoOutput(bool abort) {
   if (!Active) return true;
-  if (abort || !Feeder) return false;
+  if (abort) return false;
+  if (Parallel) {
+    try {
+      return Parallel->Step();
+    } catch (...) {
+      ParallelFailed = true;
+      throw;
+    }
+  }
+  if (!Feeder) return false;
   const TBlockFeeder::Block block = Feeder->Next();
   if (block.Frames == 0) return false;
   if (!LibFLAC().FLAC__stream_encoder_process_interleaved(
@@ -220,8 +318,24 @@ bool TFLACOut::DoOutput(bool abort) {
 }
 
 void TFLACOut::Done() {
-  // The input is read by the feeder until it is gone.
+  // The input is read by the feeder, or by the parallel encoder, until it is gone.
   Feeder.reset();
+  std::optional<TStreamSummary> summary;
+  std::string unwritten;
+  if (Parallel) {
+    // A run that was stopped still writes every block read, as the single encoder
+    // does; one that failed ends at once.
+    if (!ParallelFailed) {
+      try {
+        Parallel->Drain();
+      } catch (const std::exception& e) {
+        unwritten = e.what();
+      }
+    }
+    summary = Parallel->Finish();
+    Parallel.reset();
+  }
+  ParallelFailed = false;
   bool finished = true;
   if (Encoder) {
     // Finishing writes the last block and rewrites the stream information through
@@ -234,15 +348,22 @@ void TFLACOut::Done() {
   EncoderInitialised = false;
   // The stream gathers writes: what it still holds must reach the file, and a failure
   // to write it is a failure of the run.
-  std::string unwritten;
   if (Stream) {
     try {
+      if (summary && StreamInfoAt >= 0) {
+        // What libFLAC's finishing does for one encoder: the stream information now
+        // describes the frames written.
+        ApplySummary(*summary, StreamInfo.data());
+        Stream->Seek(StreamInfoAt, SeekOrigin::Begin);
+        Stream->Write(StreamInfo.data(), StreamInfo.size());
+      }
       Stream->Flush();
     } catch (const std::exception& e) {
-      unwritten = e.what();
+      if (unwritten.empty()) unwritten = e.what();
     }
   }
   Stream.reset();
+  StreamInfoAt = -1;
   if (Input) Input->Close();
   if (!unwritten.empty()) throw EAuException(unwritten);
   if (!finished) throw EAuException(kEncodeFailure);

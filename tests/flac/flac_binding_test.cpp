@@ -163,6 +163,13 @@ TEST(FlacBinding, LibraryWithoutDecoderEntriesBindsAndTheWriterWorks) {
   EXPECT_TRUE(d.md5_ok);
   EXPECT_TRUE(d.samples == signal);
 
+  // Several encoders, which cannot turn their own MD5 off here, write the same stream.
+  out.SetFileName(dir.File("parallel.flac"));
+  out.SetEncoderThreads(2);
+  out.SetSegmentBlocks(1);
+  const test::RunResult parallel = test::RunAndWait(out);
+  ASSERT_TRUE(parallel.failures.empty()) << parallel.failures.front();
+  EXPECT_EQ(test::ReadBytes(dir.File("parallel.flac")), test::ReadBytes(path));
 }
 
 }  // namespace

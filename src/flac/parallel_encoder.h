@@ -20,8 +20,9 @@
 // written depend on the input and the segment length only, never on the timing or the
 // number of threads.
 //
-// Memory: a fixed ring of Threads() + 2 segments (input bytes and encoded bytes), one
-// libFLAC encoder and one block of samples per thread; independent of the length.
+// Memory: a ring of two segments more than there are threads (each its input bytes and
+// its encoded bytes), one libFLAC encoder and one block of samples per thread; none of
+// it grows with the length of the input.
 //
 // Threads: construction, Step, Stop, Finish and destruction belong to the owner. The
 // input and the stream are used by the owner alone; `configure` runs on the encoding

@@ -255,6 +255,20 @@ std::uint32_t TFLACOut::EncodingThreads() const {
   return processors;
 }
 
+std::uint32_t TFLACOut::AutomaticSegmentBlocks() const {
+  const std::uint64_t block_samples =
+      std::uint64_t{BlockSize} * static_cast<std::uint64_t>(Channels);
+  const std::uint64_t most =
+      std::max<std::uint64_t>(1, (kSegmentSamples + block_samples / 2) / block_samples);
+  if (!SamplesEstimate) return static_cast<std::uint32_t>(most);
+  // A shorter input is cut into kMinSegments at least, so that the encoders share it
+  // evenly; the cut depends on the input alone, never on the threads.
+  const std::uint64_t blocks = (*SamplesEstimate + BlockSize - 1) / BlockSize;
+  const std::uint64_t even = (blocks + kMinSegments - 1) / kMinSegments;
+  return static_cast<std::uint32_t>(
+      std::clamp<std::uint64_t>(even, std::min<std::uint64_t>(kMinSegmentBlocks, most), most));
+}
+
 bool TFLACOut::StartParallel(std::uint32_t threads) {
   platform::Md5 md5;
   if (!md5) return false;
@@ -282,13 +296,8 @@ bool TFLACOut::StartParallel(std::uint32_t threads) {
   // libFLAC writes its stream information whole, in one piece of its own.
   if (StreamInfoAt < 0) throw EAuException(kEncoderInitFailure);
 
-  std::uint32_t segment_blocks = SegmentBlocks;
-  if (segment_blocks == 0) {
-    const std::uint64_t block_samples =
-        std::uint64_t{BlockSize} * static_cast<std::uint64_t>(Channels);
-    segment_blocks = static_cast<std::uint32_t>(
-        std::max<std::uint64_t>(1, (kSegmentSamples + block_samples / 2) / block_samples));
-  }
+  const std::uint32_t segment_blocks =
+      SegmentBlocks != 0 ? SegmentBlocks : AutomaticSegmentBlocks();
   const TParallelEncoder::Layout layout{BlockSize, segment_blocks, Channels, BitsPerSample};
   Parallel = std::make_unique<TParallelEncoder>(
       *Input, *Stream, layout, threads,

@@ -93,7 +93,9 @@ class TFLACOut : public TAuFileOut {
     EncoderThreads = value < kMaxEncoderThreads ? value : kMaxEncoderThreads;
   }
   /// Blocks of BlockSize frames in each segment of the input that one of several
-  /// encoders encodes. 0 (the default): about kSegmentSamples samples a segment.
+  /// encoders encodes. 0 (the default): about kSegmentSamples samples a segment, or, for
+  /// an input of fewer than kMinSegments such segments, a kMinSegments-th of it (at
+  /// least kMinSegmentBlocks blocks).
   std::uint32_t GetSegmentBlocks() const { return SegmentBlocks; }
   void SetSegmentBlocks(std::uint32_t value) { SegmentBlocks = value; }
 
@@ -103,6 +105,8 @@ class TFLACOut : public TAuFileOut {
   /// encoder for a segment costs about as much as encoding two blocks of stereo, and
   /// the last segments of a stream leave threads idle while the slowest ends.
   static constexpr std::uint64_t kSegmentSamples = 64 * 4608 * 2;
+  static constexpr std::uint64_t kMinSegments = 16;
+  static constexpr std::uint64_t kMinSegmentBlocks = 8;
   /// The fewest interleaved samples (by the input's stated size) that several
   /// encoders take on automatically.
   static constexpr std::uint64_t kParallelMinSamples = 2 * kSegmentSamples;
@@ -134,6 +138,8 @@ class TFLACOut : public TAuFileOut {
   void ConfigureEncoder(void* encoder) const;
   /// The encoding threads for this run; 1 for the single encoder.
   std::uint32_t EncodingThreads() const;
+  /// SegmentBlocks' automatic value for this run's input.
+  std::uint32_t AutomaticSegmentBlocks() const;
   /// Initialises the encoder for the head of a stream joined from several encoders,
   /// writes that head, and starts the parallel encoder. False when the platform
   /// offers no MD5: the run then takes the single encoder.

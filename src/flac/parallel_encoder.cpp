@@ -94,7 +94,12 @@ TParallelEncoder::TParallelEncoder(TAuInput& input, TStream& stream, const Layou
   segments_.resize(RingSlots(threads));
   const std::size_t segment_bytes =
       std::size_t{layout_.SegmentBlocks} * layout_.BlockFrames * frame_bytes_;
-  for (Segment& segment : segments_) segment.Pcm.reset(new std::uint8_t[segment_bytes]);
+  for (Segment& segment : segments_) {
+    segment.Pcm.reset(new std::uint8_t[segment_bytes]);
+    // Frames are mostly smaller than their samples: room for that many bytes is seldom
+    // outgrown, so the buffer is not moved and touched anew as it grows.
+    segment.Encoded.reserve(segment_bytes);
+  }
   encoders_.resize(threads);
   scheduler_ = std::make_unique<TSegmentScheduler>(
       threads, segments_.size(),

@@ -7,6 +7,7 @@
 #include "flac/flac_failures.h"
 #include "flac/frame_renumber.h"
 #include "pipeline/au_exception.h"
+#include "platform/threads.h"
 
 namespace vornek {
 
@@ -217,11 +218,17 @@ void TParallelEncoder::Encode(std::size_t slot, std::size_t thread) {
   segment.MinFrameBytes = 0xFFFFFF;
   segment.MaxFrameBytes = 0;
 
+  if (self.Samples.empty()) {
+    // The thread's first segment. The owner's thread reads every segment and writes
+    // every frame: when it falls behind, all encoders wait for it. Below it, they take
+    // the processors only when it does not need them.
+    platform::LowerCurrentThreadPriority();
+    self.Samples.resize(std::size_t{layout_.BlockFrames} *
+                        static_cast<std::size_t>(layout_.Channels));
+  }
   if (!self.Encoder) {
     self.Encoder.reset(lib.FLAC__stream_encoder_new());
     if (!self.Encoder) throw EAuException(kEncoderInitFailure);
-    self.Samples.resize(std::size_t{layout_.BlockFrames} *
-                        static_cast<std::size_t>(layout_.Channels));
   }
   FLAC__StreamEncoder* encoder = self.Encoder.get();
   // Finishing an encoder puts its settings back to the library's defaults: each

@@ -4,8 +4,9 @@
 # vornek.dll and vornek.exe carry the C and C++ runtimes (and the thread library)
 # inside, so that they need nothing but system DLLs; libFLAC.dll is loaded at run time.
 
-# msacm32 converts MPEG Layer 3 data inside WAV files.
-target_link_libraries(vornek_core PUBLIC msacm32)
+# msacm32 converts MPEG Layer 3 data inside WAV files; advapi32's CryptoAPI computes
+# the MD5 of a stream joined from several encoders.
+target_link_libraries(vornek_core PUBLIC msacm32 advapi32)
 
 set(_vornek_static_runtime -static -static-libgcc -static-libstdc++)
 

@@ -18,6 +18,7 @@ namespace {
 TLibFLAC g_slots;
 std::atomic<bool> g_loaded{false};
 std::optional<std::vector<std::string>> g_names_override;
+std::string g_loaded_name;  ///< the name that loaded; empty for slots a test installed
 int g_bind_count = 0;
 
 #define VORNEK_LIBFLAC_NAME(slot, prototype) #slot,
@@ -30,6 +31,12 @@ void Bind(const platform::DynamicLibrary& library, TLibFLAC& slots) {
   slots.slot = reinterpret_cast<decltype(slots.slot)>(library.Symbol(#slot));
   VORNEK_LIBFLAC_ENTRIES(VORNEK_LIBFLAC_BIND)
 #undef VORNEK_LIBFLAC_BIND
+  slots.FLAC__stream_encoder_set_do_md5 =
+      reinterpret_cast<TSetDoMd5>(library.Symbol("FLAC__stream_encoder_set_do_md5"));
+}
+
+std::vector<std::string> NamesToTry() {
+  return g_names_override ? *g_names_override : platform::FlacLibraryNames();
 }
 
 }  // namespace
@@ -39,8 +46,7 @@ const std::array<const char*, kLibFLACEntryCount>& LibFLACEntryNames() { return 
 void LoadLibFLAC() {
   std::lock_guard lock(ModuleLock());
   if (g_loaded.load()) return;
-  const std::vector<std::string> names =
-      g_names_override ? *g_names_override : platform::FlacLibraryNames();
+  const std::vector<std::string> names = NamesToTry();
   for (const std::string& name : names) {
     platform::DynamicLibrary library = platform::DynamicLibrary::Load(name);
     if (!library) continue;
@@ -50,6 +56,7 @@ void LoadLibFLAC() {
     TLibFLAC slots;
     Bind(library, slots);
     g_slots = slots;
+    g_loaded_name = name;
     ++g_bind_count;
     // Set last, so that even a reader of the flag alone never finds half the slots.
     g_loaded.store(true);
@@ -60,6 +67,16 @@ void LoadLibFLAC() {
 bool LibFLACLoaded() { return g_loaded.load(); }
 
 const TLibFLAC& LibFLAC() { return g_slots; }
+
+std::vector<std::string> LibFLACNamesTried() {
+  std::lock_guard lock(ModuleLock());
+  return NamesToTry();
+}
+
+std::string LoadedLibFLACName() {
+  std::lock_guard lock(ModuleLock());
+  return g_loaded.load() ? g_loaded_name : std::string();
+}
 
 namespace libflac_testing {
 
@@ -80,6 +97,7 @@ void ForgetBinding() {
 void InstallSlots(const TLibFLAC& slots) {
   std::lock_guard lock(ModuleLock());
   g_slots = slots;
+  g_loaded_name.clear();
   g_loaded.store(true);
 }
 

@@ -138,12 +138,21 @@ namespace vornek {
   X(FLAC__metadata_simple_iterator_insert_block_after,                                   \
     FLAC__metadata_simple_iterator_insert_block_after)
 
+/// "FLAC__stream_encoder_set_do_md5": whether the encoder computes the MD5 of the
+/// samples for its stream information (on by default). The library exports it without
+/// declaring it in its public headers, so its prototype is stated here.
+using TSetDoMd5 = FLAC__bool (*)(FLAC__StreamEncoder* encoder, FLAC__bool value);
+
 /// The entry slots: one typed function pointer per bound name, null until bound or
 /// when the library lacks the entry.
 struct TLibFLAC {
 #define VORNEK_LIBFLAC_SLOT(slot, prototype) decltype(&::prototype) slot = nullptr;
   VORNEK_LIBFLAC_ENTRIES(VORNEK_LIBFLAC_SLOT)
 #undef VORNEK_LIBFLAC_SLOT
+
+  // Optional entries, looked up after the 89 when the library has them; a caller tests
+  // the slot before each call.
+  TSetDoMd5 FLAC__stream_encoder_set_do_md5 = nullptr;
 };
 
 /// The number of names bound.
@@ -159,6 +168,10 @@ void LoadLibFLAC();
 bool LibFLACLoaded();
 /// The slots. Read them only after LoadLibFLAC() returned with LibFLACLoaded() true.
 const TLibFLAC& LibFLAC();
+/// The file names LoadLibFLAC tries, in order; for the text of a failed load.
+std::vector<std::string> LibFLACNamesTried();
+/// The file name of the library bound; empty when none is (or a test installed slots).
+std::string LoadedLibFLACName();
 
 /// Hooks for tests only: they let a test bind another library, or fake entries, in a
 /// process that may already have bound the real one. A library once loaded is still

@@ -26,6 +26,11 @@ void Sleep(std::uint32_t milliseconds);
 /// Gives up the rest of the calling thread's time slice (`Sleep(0)`).
 inline void Yield() { std::this_thread::yield(); }
 
+/// Lowers the calling thread's scheduling priority a little below that of the
+/// process's other threads, so that when every processor is busy they run first.
+/// Best effort: where the system refuses, the priority stays as it was.
+void LowerCurrentThreadPriority();
+
 /// A worker thread that starts at once and polls a termination request.
 /// The owner must end it (Terminate, then make sure the body returns) before it is
 /// destroyed; the destructor waits for the body to return.

@@ -116,6 +116,8 @@ TEST_P(Formats, TheFlacHoldsExactlyTheSamplesOfTheWav) {
 }
 
 constexpr std::size_t kOdd = 3 * 4608 + 7;
+/// Past the FLAC writer's threshold for several encoders, in stereo.
+constexpr std::size_t kLong = TFLACOut::kParallelMinSamples / 2 + 4608 + 11;
 
 INSTANTIATE_TEST_SUITE_P(
     Entry, Formats,
@@ -130,7 +132,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FormatCase{"float64_mono", Kind::Float, 64, 1, kOdd, 32},
                     FormatCase{"extensible_24_in_32", Kind::ExtensiblePcm, 32, 2, kOdd, 32},
                     FormatCase{"extensible_pcm24_six", Kind::ExtensiblePcm, 24, 6, kOdd, 24},
-                    FormatCase{"extensible_float32", Kind::ExtensibleFloat, 32, 2, kOdd, 32}),
+                    FormatCase{"extensible_float32", Kind::ExtensibleFloat, 32, 2, kOdd, 32},
+                    // Long enough for several encoders where the machine has processors
+                    // for them.
+                    FormatCase{"pcm16_stereo_long", Kind::Pcm, 16, 2, kLong, 16},
+                    FormatCase{"pcm24_six_long", Kind::Pcm, 24, 6, kLong / 3 + 1, 24},
+                    FormatCase{"float32_stereo_long", Kind::Float, 32, 2, kLong, 32}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace

@@ -14,6 +14,10 @@
 #include "support/files.h"
 #include "support/tools.h"
 
+// Exported by libFLAC, declared only in its private headers.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder,
+                                                       FLAC__bool value);
+
 namespace vornek {
 namespace {
 
@@ -47,6 +51,8 @@ TEST(FlacBinding, EverySlotHoldsTheEntryOfItsName) {
   VORNEK_LIBFLAC_ENTRIES(VORNEK_CHECK_SLOT)
 #undef VORNEK_CHECK_SLOT
   EXPECT_EQ(bound, 88);
+  // The optional entry, exported by the library but not declared by its headers.
+  EXPECT_EQ(slots.FLAC__stream_encoder_set_do_md5, &FLAC__stream_encoder_set_do_md5);
 }
 
 TEST(FlacBinding, LoadsOnceHoweverManyCallersAndThreads) {
@@ -142,6 +148,7 @@ TEST(FlacBinding, LibraryWithoutDecoderEntriesBindsAndTheWriterWorks) {
   EXPECT_EQ(slots.FLAC__stream_encoder_get_state, nullptr);
   ASSERT_NE(slots.FLAC__stream_encoder_new, nullptr);
   EXPECT_NE(slots.FLAC__stream_encoder_new, &::FLAC__stream_encoder_new);  // the forwarder
+  EXPECT_EQ(slots.FLAC__stream_encoder_set_do_md5, nullptr);  // optional, and absent
 
   const std::string path = dir.File("partial.flac");
   const std::vector<std::int32_t> signal = test::TestSignal(2 * 4608 + 3, 2, 16);
@@ -156,6 +163,14 @@ TEST(FlacBinding, LibraryWithoutDecoderEntriesBindsAndTheWriterWorks) {
   ASSERT_TRUE(d.ok);
   EXPECT_TRUE(d.md5_ok);
   EXPECT_TRUE(d.samples == signal);
+
+  // Several encoders, which cannot turn their own MD5 off here, write the same stream.
+  out.SetFileName(dir.File("parallel.flac"));
+  out.SetEncoderThreads(2);
+  out.SetSegmentBlocks(1);
+  const test::RunResult parallel = test::RunAndWait(out);
+  ASSERT_TRUE(parallel.failures.empty()) << parallel.failures.front();
+  EXPECT_EQ(test::ReadBytes(dir.File("parallel.flac")), test::ReadBytes(path));
 }
 
 }  // namespace

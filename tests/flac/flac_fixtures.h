@@ -132,6 +132,7 @@ struct Decoded {
   bool md5_present = false;   ///< STREAMINFO carries a non-zero MD5
   std::uint32_t rate = 0, channels = 0, bits = 0;
   std::uint32_t min_block = 0, max_block = 0;
+  std::uint32_t min_frame_bytes = 0, max_frame_bytes = 0;  ///< as STREAMINFO states them
   std::uint64_t total = 0;
   std::vector<std::uint32_t> frame_sizes;
   std::vector<std::int32_t> samples;  ///< interleaved
@@ -169,6 +170,8 @@ inline Decoded DecodeFlac(const std::string& path) {
       self->d->total = si.total_samples;
       self->d->min_block = si.min_blocksize;
       self->d->max_block = si.max_blocksize;
+      self->d->min_frame_bytes = si.min_framesize;
+      self->d->max_frame_bytes = si.max_framesize;
       for (unsigned char b : si.md5sum) self->d->md5_present |= b != 0;
     } else if (m->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
       const auto& vc = m->data.vorbis_comment;
@@ -189,6 +192,37 @@ inline Decoded DecodeFlac(const std::string& path) {
   FLAC__stream_decoder_delete(decoder);
   d.ok = init && processed && !error;
   return d;
+}
+
+/// The sizes of the audio frames of a FLAC file, found by walking it: the metadata
+/// blocks by their headers, then each frame to the next frame's sync code, checked by
+/// its CRC-16 (a sync pattern inside a frame's data fails the check and is passed).
+/// Empty when the file is not a FLAC stream.
+inline std::vector<std::uint32_t> FrameBytes(const std::vector<std::uint8_t>& file) {
+  std::vector<std::uint32_t> sizes;
+  if (file.size() < 4 || std::string(file.begin(), file.begin() + 4) != "fLaC") return sizes;
+  std::size_t at = 4;
+  for (bool last = false; !last;) {
+    if (at + 4 > file.size()) return {};
+    last = (file[at] & 0x80) != 0;
+    at += 4 + ((std::size_t{file[at + 1]} << 16) | (std::size_t{file[at + 2]} << 8) | file[at + 3]);
+  }
+  // A frame ends with the CRC-16 of what comes before it, so the CRC-16 of a whole
+  // frame, its own check included, is 0.
+  std::uint32_t crc = 0;
+  std::size_t start = at;
+  for (std::size_t end = start; end < file.size(); ++end) {
+    crc ^= std::uint32_t{file[end]} << 8;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? ((crc << 1) ^ 0x8005) & 0xFFFF : crc << 1;
+    const std::size_t next = end + 1;
+    const bool at_sync = next == file.size() ||
+                         (next + 1 < file.size() && file[next] == 0xFF && (file[next + 1] & 0xFE) == 0xF8);
+    if (crc != 0 || !at_sync || next - start < 8) continue;
+    sizes.push_back(static_cast<std::uint32_t>(next - start));
+    start = next;
+  }
+  if (start != file.size()) return {};
+  return sizes;
 }
 
 /// Interleaved test samples of `bits` width: a mix of tones and noise per channel,

@@ -4,4 +4,7 @@ namespace vornek::platform {
 
 std::vector<std::string> FlacLibraryNames() { return {"libFLAC.dll"}; }
 
+// The DLL keeps the one text its hosts have always shown.
+bool FlacLoadFailureNamesDetails() { return false; }
+
 }  // namespace vornek::platform

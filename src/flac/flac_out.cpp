@@ -203,6 +203,32 @@ void TFLACOut::Prepare() {
 
   // The input first: what is wrong with it is what the user needs to hear, and an
   // input that cannot be read never gets as far as a file beside it.
+  OpenInput();
+  OpenOutputFile();
+  Encoder.reset(lib.FLAC__stream_encoder_new());
+  if (!Encoder) Raise(TFailure::faFlacInit);
+  auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
+  ConfigureEncoder(encoder);
+
+  const std::uint32_t threads = EncodingThreads();
+  if (threads > 1 && StartParallel(threads)) return;
+
+  if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::Write,
+                                           FLACOutCallbacks::Seek, FLACOutCallbacks::Tell,
+                                           FLACOutCallbacks::Metadata,
+                                           this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
+    Raise(TFailure::faFlacInit);
+  EncoderInitialised = true;
+
+  // The input is read and widened one block of BlockSize frames ahead, on the
+  // feeder's thread, so that each processing call hands the encoder one whole block.
+  // A block size of 0 leaves the choice to the library; the blocks read are then of
+  // the usual size.
+  Feeder = std::make_unique<TBlockFeeder>(*Input, BlockSize != 0 ? BlockSize : kDefaultBlockSize,
+                                          Channels, BitsPerSample);
+}
+
+void TFLACOut::OpenInput() {
   Input->Open();
   const std::int32_t channels = Input->GetChannels();
   const std::int32_t bits = Input->GetBitsPerSample();
@@ -230,28 +256,6 @@ void TFLACOut::Prepare() {
     SamplesEstimate = static_cast<std::uint64_t>(std::nearbyintl(frames));
   }
 
-  OpenOutputFile();
-  Encoder.reset(lib.FLAC__stream_encoder_new());
-  if (!Encoder) Raise(TFailure::faFlacInit);
-  auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
-  ConfigureEncoder(encoder);
-
-  const std::uint32_t threads = EncodingThreads();
-  if (threads > 1 && StartParallel(threads)) return;
-
-  if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::Write,
-                                           FLACOutCallbacks::Seek, FLACOutCallbacks::Tell,
-                                           FLACOutCallbacks::Metadata,
-                                           this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
-    Raise(TFailure::faFlacInit);
-  EncoderInitialised = true;
-
-  // The input is read and widened one block of BlockSize frames ahead, on the
-  // feeder's thread, so that each processing call hands the encoder one whole block.
-  // A block size of 0 leaves the choice to the library; the blocks read are then of
-  // the usual size.
-  Feeder = std::make_unique<TBlockFeeder>(*Input, BlockSize != 0 ? BlockSize : kDefaultBlockSize,
-                                          channels, bits);
 }
 
 void TFLACOut::ConfigureEncoder(void* handle) const {

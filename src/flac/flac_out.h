@@ -1,7 +1,7 @@
 // TFLACOut: the output that turns the raw PCM of its input into a FLAC file.
 //
-// On the output's worker the engine calls Prepare once (load and bind libFLAC, create
-// the file, create, configure and initialise an encoder, open the input), DoOutput
+// On the output's worker the engine calls Prepare once (load and bind libFLAC, open the
+// input, create the file, create, configure and initialise an encoder), DoOutput
 // until it returns false, then Done (finish the encoding, release the run's
 // resources). The encoders never touch the file: every byte of the stream comes back
 // through their write callbacks, and the block built from Tags is put in place of
@@ -135,6 +135,10 @@ class TFLACOut : public TAuFileOut {
   // Done; no failure leaves them, it becomes the status returned to the library.
   friend struct FLACOutCallbacks;
 
+  /// Opens the input and takes its format for the run (Channels, BitsPerSample,
+  /// SampleRate, SamplesEstimate), refusing one the writer cannot widen or FLAC
+  /// cannot state. Lowers QLPCoeffPrecision where the width leaves it no room.
+  void OpenInput();
   /// Sends the settings of this run to a new encoder (a FLAC__StreamEncoder):
   /// everything but the callbacks. Reads the input's format as Prepare read it.
   void ConfigureEncoder(void* encoder) const;

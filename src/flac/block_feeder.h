@@ -1,4 +1,5 @@
-// TBlockFeeder: reads an input one block ahead of its encoder, on a thread of its own.
+// TBlockFeeder: reads an input ahead of its encoder, a ring of blocks at a time, on a
+// thread of its own.
 //
 // The FLAC writer's worker spends its time inside the encoder. Reading the next
 // blocks (file reads, ADPCM decoding, the copy out of the reader's window) and
@@ -67,9 +68,8 @@ class TBlockFeeder {
   /// reader only once per that many blocks: waking a thread costs the waker tens of
   /// microseconds on some virtual machines, too much to pay at every block. The
   /// quarter left is far more than the reader needs to wake up and get ahead again.
-  /// 2 MB (56 blocks of 16-bit stereo): the encoder's time spent taking blocks in a
-  /// 10-minute conversion, wake-ups and waits together, was 10-45 ms with 1 MB and
-  /// 3.5-9 ms with 2 MB; 4 MB saved little more and costs 2 MB of memory.
+  /// 2 MB (56 blocks of 16-bit stereo) is where a larger ring stopped cutting the
+  /// encoder's time spent taking blocks (bench/README.md has the measurements).
   static constexpr std::size_t kRingBytes = 2u << 20;
   static constexpr std::size_t kMinSlots = 4;
   static constexpr std::size_t kMaxSlots = 256;

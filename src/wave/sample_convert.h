@@ -47,7 +47,7 @@ std::int32_t ScaleAndFloorLongDouble(double x);
 
 /// The same for a single float, -1 < x < 1 and x != 0: its 24-bit mantissa times
 /// 2147483647 fits 64 bits, so the product needs no rounding and a few integer
-/// operations give the floor. Several times faster than the general paths.
+/// operations give the floor, which makes it the fast path for 32-bit float input.
 std::int32_t ScaleAndFloorSingle(float x);
 
 }  // namespace detail

@@ -67,8 +67,6 @@ class TWaveIn : public TAuFileIn {
  public:
   /// Bytes of the delivery window; one decoded ADPCM block must fit it.
   static constexpr std::uint32_t kWindowBytes = kDecodeWindowBytes;
-  /// "RIFF" and "WAVE" must end before this many bytes of the file.
-  static constexpr std::uint32_t kHeaderSearchLimit = TChunkWalker::kHeaderSearchLimit;
 
   TWaveIn();
   ~TWaveIn() override;

@@ -53,6 +53,8 @@ class TWaveConverter : public TMemoryStream {
   /// when that size does not fit the format buffers.
   TWaveConverter();
 
+  // Part of the component interface; the conversion works on the buffers themselves
+  // and calls none of these.
   /// The largest format structure, in bytes, any codec of the manager uses.
   std::uint32_t MaxFormatSize() const { return max_format_size_; }
   /// Wave-format structure of the held data; after a conversion, the PCM format.

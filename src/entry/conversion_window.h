@@ -48,7 +48,7 @@ class TForm1 {
   /// page cannot spell it.
   std::u16string SourceWideFileName;
 
-  // Part of the window's described interface; the call sets it, and nothing in Vornek
+  // Part of the window's interface; the call sets it, and nothing in Vornek
   // reads it back (the files are opened by SourceWideFileName).
   /// The path given to the call, in the system's narrow code page (for a UTF-16 path
   /// the command gave, its narrow form).

@@ -43,12 +43,16 @@ class TForm1 {
 
   std::unique_ptr<TWaveIn> WaveIn1;
   std::unique_ptr<TFLACOut> FLACOut1;
-  /// The path given to the call, in the system's narrow code page.
-  std::string SourceFileName;
-  /// The same path in UTF-16, by which the files are opened: the narrow one turned
-  /// into UTF-16, or the one the command was given when the narrow code page cannot
-  /// spell it (then SourceFileName is only its narrow form, for texts).
+  /// The path given to the call in UTF-16, by which the files are opened: the narrow
+  /// path turned into UTF-16, or the one the command was given when the narrow code
+  /// page cannot spell it.
   std::u16string SourceWideFileName;
+
+  // Part of the window's interface; the call sets it, and nothing in Vornek
+  // reads it back (the files are opened by SourceWideFileName).
+  /// The path given to the call, in the system's narrow code page (for a UTF-16 path
+  /// the command gave, its narrow form).
+  std::string SourceFileName;
 
  private:
   platform::ModalWindow Window;

@@ -5,8 +5,8 @@ namespace vornek {
 std::string_view FailureTemplate(TFailure failure) {
   using F = TFailure;
   switch (failure) {
-    // Several of these keep the words the framework has always used, capitals and
-    // missing full stops included: hosts and tests know them by those words.
+    // Several of these keep the component framework's own words, capitals and missing
+    // full stops included: hosts and tests know them by those words.
     case F::faOutputBusy: return "Component is Busy";
     case F::faInputNotAssigned: return "Input is not assigned";
     case F::faUnknown: return "Unknown failure.";

@@ -17,7 +17,10 @@ class TAuStreamedOutput : public TAuOutput {
  protected:
   /// The stream the run writes to; owned by the output for the length of a run.
   std::unique_ptr<TStream> Stream;
-  /// True would mean the caller supplies the stream; nothing in the system sets it.
+
+  // Part of the component interface; nothing in Vornek sets or reads it.
+  /// True would mean the caller supplies the stream instead of the output opening its
+  /// file.
   bool StreamAssigned = false;
 };
 
@@ -29,12 +32,13 @@ class TAuStreamedOutput : public TAuOutput {
 /// own, under a hidden name beside FileName, and only a run that ends well moves it to
 /// FileName (replacing what stands there; a link is replaced, never followed). The file
 /// of a failed run is removed, and so is that of a stopped run unless KeepStoppedFile.
+/// (Writing an existing file in place, OpenExisting, is the one other way; nothing in
+/// Vornek takes it.)
 class TAuFileOut : public TAuStreamedOutput {
  public:
   TAuFileOut() = default;
   ~TAuFileOut() override;
 
-  const std::string& GetFileName() const { return FileName; }
   /// Stores the name (narrow text in the system's code page). It neither checks
   /// whether the output runs nor touches an open stream.
   void SetFileName(const std::string& name);
@@ -43,14 +47,10 @@ class TAuFileOut : public TAuStreamedOutput {
   const std::u16string& GetWideFileName() const { return WideFileName; }
   void SetWideFileName(const std::u16string& name);
 
-  /// The share bits used when an existing file is opened (OpenExisting).
-  std::uint16_t ShareMode = 0;
   /// Whether a stopped run (one that ended before the end of its input) puts its file
   /// in place, holding what was written up to the stop (true, the default), or removes
   /// it like the file of a failed run (false). Set before Run.
   bool KeepStoppedFile = true;
-
-  virtual void ClearOpenExisting() { OpenExisting = false; }
 
  protected:
   /// Opens the run's file as Stream: a new file beside FileName under a hidden name,
@@ -68,8 +68,20 @@ class TAuFileOut : public TAuStreamedOutput {
   /// The hidden name the run's file is written under; empty when it is written in
   /// place or no file is open.
   std::u16string TemporaryFileName;
+
+  // Part of the component interface. Nothing in Vornek reads the name back or sets
+  // OpenExisting, so the open-existing path, the only one that reads ShareMode and
+  // Rights, is never taken (the conversion window sets ShareMode all the same).
+ public:
+  /// The published FileName, in the system's narrow code page.
+  const std::string& GetFileName() const { return FileName; }
+  /// The share bits used when an existing file is opened (OpenExisting).
+  std::uint16_t ShareMode = 0;
+  virtual void ClearOpenExisting() { OpenExisting = false; }
+
+ protected:
   /// When true and the file exists, it is opened for reading and writing instead of
-  /// created. Nothing in the system sets it.
+  /// created. Nothing in Vornek sets it.
   bool OpenExisting = false;
   /// Handed to the file stream, which ignores it.
   std::uint32_t Rights = 0;

@@ -163,7 +163,8 @@ void TAuStreamedInput::Read(const std::uint8_t*& buffer, std::uint32_t& count) {
   ReadInternal(buffer, count);
   AccountFor(count);
   if (count == 0 && Loop && !restarted) {
-    // The data ended without a stated size: start the range over in this same read.
+    // The data ran out before any stated size was reached (or none is stated): start
+    // the range over in this same read.
     RestartRange();
     count = requested;
     ReadInternal(buffer, count);

@@ -37,6 +37,7 @@ class TAuInput : public TComponent {
   ~TAuInput() override;
 
   // Format and length. A file input answers from its header, opening the file for it.
+  // The conversion asks only for the format: the FLAC writer takes the length from Size.
   virtual std::int32_t GetBitsPerSample() = 0;
   virtual std::int32_t GetChannels() = 0;
   virtual std::int32_t GetSampleRate() = 0;
@@ -63,6 +64,9 @@ class TAuInput : public TComponent {
   /// `end_reached` tells whether a read delivered nothing. Returns the bytes copied.
   std::uint32_t ReadFully(void* destination, std::uint32_t count, bool& end_reached);
 
+  // Part of the component interface; neither the library nor the command calls these
+  // (the tests exercise ForceClose and FillReadAhead). FillReadAhead is the only thing
+  // that fills the read-ahead buffer, which both forms of Read serve first.
   virtual void SetOptionFlag(bool value) { OptionFlag = value; }
   /// Close, ignoring failures; leaves the input not busy.
   virtual void ForceClose();
@@ -70,16 +74,17 @@ class TAuInput : public TComponent {
   virtual void FillReadAhead(std::uint32_t count);
   virtual void ReservedHookA() {}
   virtual void ReservedHookB() {}
+  bool OptionFlag = false;  ///< stored by SetOptionFlag; nothing consults it
 
   // Readable state. Position and Size are read by the consuming output's progress,
   // on its worker, while a reader of its own may be reading the input: Position is
-  // atomic for that. Size changes only while the input opens.
+  // atomic for that. Size is set when the input opens (or a format query opens its
+  // file), never while it delivers.
   std::atomic<std::int64_t> Position{0};  ///< bytes handed out since Open, from the range start
   std::int64_t Size = 0;      ///< bytes the input will deliver; <= 0: not known
   std::uint16_t FrameSize = 0;
   bool Busy = false;
   bool EndOfData = false;
-  bool OptionFlag = false;
 
  protected:
   virtual void OpenInternal() = 0;
@@ -153,11 +158,9 @@ class TAuFileIn : public TAuStreamedInput {
   void SetStream(TStream* stream) override;
 
   /// The file to read, in the system's narrow code page. Setting it closes the file.
-  const std::string& GetFileName() const { return FileName; }
   void SetFileName(const std::string& name);
   /// The same, by the UTF-16 name files are opened by (for a name the narrow code
   /// page cannot spell; FileName then holds its narrow form, for texts only).
-  const std::u16string& GetWideFileName() const { return WideFileName; }
   void SetWideFileName(const std::u16string& name);
 
   /// Repositions to frame `sample` of the range (counted from StartSample). On a closed
@@ -169,6 +172,12 @@ class TAuFileIn : public TAuStreamedInput {
   std::int32_t BitsPerSample = 0;
   std::int32_t SampleRate = 0;
   std::int32_t Channels = 0;
+
+  // Part of the component interface; neither the library nor the command reads these.
+  /// The published FileName (the file itself is opened by its UTF-16 name).
+  const std::string& GetFileName() const { return FileName; }
+  /// Whole seconds of the file's data, set when the input opens (before the range is
+  /// applied). GetTotalTime works its answer out afresh from Size instead.
   std::int32_t TotalTime = 0;
 
  protected:

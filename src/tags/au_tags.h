@@ -97,8 +97,8 @@ class TAuTags : public TPersistent {
   bool Empty() const { return empty_; }
   bool Changed() const { return changed_; }
 
-  // Hooks for a subclass that ties the store to a file handle (-1: no handle). Nothing
-  // in the system calls them. A and C answer whether there is a handle; B clears the
+  // Part of the component interface; nothing in Vornek calls these hooks, which take a
+  // handle (-1: no handle). A and C answer whether there is a handle; B clears the
   // store first when there is one.
   virtual bool HandleHookA(std::int32_t handle);
   virtual bool HandleHookB(std::int32_t handle);

@@ -37,9 +37,11 @@ class TVorbisTags : public TAuTags {
   TVorbisTags();
   const char* ClassName() const override { return "TVorbisTags"; }
 
-  // Each property reads GetAsText(key) (empty while null) and writes SetValue(key,
-  // the text as a UTF-16 value); equal text changes nothing, any other text (the
-  // empty one included) sets Empty false and Changed true.
+  // The twelve properties of the component interface. Nothing in Vornek sets them
+  // (the conversion clears the tags) or reads them: the comment block reads the tags
+  // by key (GetAsText). Each property reads GetAsText(key) (empty while null) and
+  // writes SetValue(key, the text as a UTF-16 value); equal text changes nothing, any
+  // other text (the empty one included) sets Empty false and Changed true.
   std::u16string GetAlbum() const { return GetAsText(kVorbisAlbum); }
   void SetAlbum(const std::u16string& v) { SetValue(kVorbisAlbum, v); }
   std::u16string GetArtist() const { return GetAsText(kVorbisArtist); }

@@ -122,7 +122,6 @@ std::optional<TChunk> TChunkWalker::Current() {
     return std::nullopt;
   TChunk chunk;
   std::copy_n(header.begin(), 4, chunk.Id.begin());
-  chunk.Start = at_;
   chunk.Body = at_ + header_bytes;
   if (layout_.IdBytes == 16) {
     chunk.Named = std::equal(&header[kFourccTailAt], &header[16], &kWave64Wave[kFourccTailAt]) ||

@@ -61,7 +61,6 @@ struct TChunkLayout {
   TContainer Container;
   std::uint32_t IdBytes;    ///< 4 (a four-character id) or 16 (a GUID)
   std::uint32_t SizeBytes;  ///< bytes of the little-endian size after the id
-  bool SizeCountsHeader;    ///< the size includes the chunk's own header
   /// A chunk's length is rounded up to a multiple of this to find the next one; 2 is
   /// the RIFF pad byte after an odd-sized body.
   std::uint32_t Alignment;
@@ -71,9 +70,9 @@ struct TChunkLayout {
   constexpr std::uint32_t HeaderBytes() const { return IdBytes + SizeBytes; }
 };
 
-inline constexpr TChunkLayout kRiffChunks{TContainer::ctRiff, 4, 4, false, 2, false};
-inline constexpr TChunkLayout kRf64Chunks{TContainer::ctRf64, 4, 4, false, 2, true};
-inline constexpr TChunkLayout kWave64Chunks{TContainer::ctWave64, 16, 8, true, 8, false};
+inline constexpr TChunkLayout kRiffChunks{TContainer::ctRiff, 4, 4, 2, false};
+inline constexpr TChunkLayout kRf64Chunks{TContainer::ctRf64, 4, 4, 2, true};
+inline constexpr TChunkLayout kWave64Chunks{TContainer::ctWave64, 16, 8, 8, false};
 
 /// One chunk as the walk found it.
 struct TChunk {
@@ -82,7 +81,6 @@ struct TChunk {
   /// False for a Wave64 GUID outside the families that carry a four-character id:
   /// such a chunk matches no id.
   bool Named = true;
-  std::int64_t Start = 0;       ///< stream offset of the chunk header
   std::int64_t Body = 0;        ///< stream offset of the first body byte
   std::uint64_t Size = 0;       ///< the body size the header states (RF64: "ds64" applied)
   std::uint32_t SizeField = 0;  ///< RIFF and RF64: the 32-bit size field as written
@@ -136,8 +134,6 @@ class TChunkWalker {
 
   /// Where the payload of the "data" chunk `data` lies (see TPayload).
   TPayload Payload(const TChunk& data) const;
-
-  TContainer Container() const { return layout_.Container; }
 
   /// Whether `size` bytes from `at` fit inside the stream.
   bool Fits(std::int64_t at, std::uint64_t size) const;

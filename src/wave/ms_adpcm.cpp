@@ -104,8 +104,8 @@ alignas(16) constexpr auto kStereoByteFactors = [] {
 /// two channels' predictions are one multiply-add of [s1, s2] pairs by [c1, c2]
 /// pairs, and the saturating pack to 16 bits is the codec's clamp. The same
 /// arithmetic as `MsChannel::Step<false>` (the first code of a block is decoded
-/// before), about twice as fast: the dependency chain of a frame is shared by its
-/// two samples. Both channels must pass `FitsInt32`.
+/// before), with one dependency chain for a frame instead of one for each of its two
+/// samples. Both channels must pass `FitsInt32`.
 void DecodeSideBySide(MsChannel& left, MsChannel& right, std::span<const std::uint8_t> codes,
                       std::int16_t* to) {
   // Deltas in 32-bit lanes 0 and 1, repeated in 2 and 3: one multiply-add by a

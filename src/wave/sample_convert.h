@@ -8,9 +8,10 @@
 //                               64-bit mantissa (round to nearest, ties to even)
 //                               before the floor.
 // The floor takes negative values away from zero: -0.5 gives -1073741824 and a
-// negative value of very small magnitude gives -1. The 64-bit-mantissa product is
-// the x87 extended-precision product that the reader has always used; the result
-// is the same on every platform (see ScaleAndFloor).
+// negative value of very small magnitude gives -1. The product rounded to a 64-bit
+// mantissa is the x87 extended-precision product; where long double is not that type
+// it is computed exactly with integers, so the result is the same on every platform
+// (see detail::ScaleAndFloorExact).
 #pragma once
 
 #include <cfloat>

@@ -53,6 +53,8 @@ class TWaveConverter : public TMemoryStream {
   /// when that size does not fit the format buffers.
   TWaveConverter();
 
+  // Part of the component interface; the conversion works on the buffers themselves
+  // and calls none of these.
   /// The largest format structure, in bytes, any codec of the manager uses.
   std::uint32_t MaxFormatSize() const { return max_format_size_; }
   /// Wave-format structure of the held data; after a conversion, the PCM format.
@@ -78,7 +80,7 @@ class TWaveConverter : public TMemoryStream {
   /// Converts [begin, end) of `source` from SourceFormat to the PCM format the manager
   /// suggests, a piece at a time, into a new 44-byte-header PCM RIFF/WAVE image
   /// positioned at 0. `stop` (if set) is asked between pieces. Throws EAuException
-  /// (mpeg_errors.h) when no PCM format is offered, the PCM would pass `max_pcm_bytes`
+  /// (pipeline/failures.h) when no PCM format is offered, the PCM would pass `max_pcm_bytes`
   /// (refused before decoding when the frames foretell it clearly), memory runs out,
   /// the manager fails, nothing decodes, or `stop` says so; nothing of the conversion
   /// is left then.

@@ -188,8 +188,8 @@ struct TWaveIn::TFormatBody {
 void TWaveIn::ParseFormat(TChunkWalker& walker, const TChunk& chunk) {
   std::array<std::uint8_t, kFormatReadBytes> b{};
   walker.ReadBody(chunk, b.data(), b.size());
-  // Sizes beyond what any kind reads count as that much: only the kinds' minimum
-  // lengths and the MS ADPCM table's end are compared with it.
+  // A 64-bit size is held to 32 bits: only the kinds' minimum lengths and the end of
+  // the MS ADPCM table are compared with it, and those lie far below.
   const auto body_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.Size, 0xFFFFFFFF));
   if (body_size < 16) Raise(TFailure::faFormatTooShort);
   const TFormatBody fmt{b, body_size, Le16(&b[0]), Le16(&b[2]), Le16(&b[12]), Le16(&b[14])};

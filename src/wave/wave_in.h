@@ -67,8 +67,6 @@ class TWaveIn : public TAuFileIn {
  public:
   /// Bytes of the delivery window; one decoded ADPCM block must fit it.
   static constexpr std::uint32_t kWindowBytes = kDecodeWindowBytes;
-  /// "RIFF" and "WAVE" must end before this many bytes of the file.
-  static constexpr std::uint32_t kHeaderSearchLimit = TChunkWalker::kHeaderSearchLimit;
 
   TWaveIn();
   ~TWaveIn() override;
@@ -79,11 +77,11 @@ class TWaveIn : public TAuFileIn {
   /// True when the 16 bytes at `a` and `b` are equal (GUIDs in file layout).
   static bool SameGuid(const std::uint8_t* a, const std::uint8_t* b);
 
-  // The header as read by the last OpenFile. Filled by the reader only; everyone else
-  // reads them (the ADPCM refill, the compression-manager conversion, tests).
+  // The header as read by the last OpenFile. Only the header reader fills them; the
+  // delivery (refills, seeking) reads them, and so do tests.
   TWaveKind WaveKind = TWaveKind::wkUnsupported;
   std::uint16_t ImaBlockAlign = 0;       ///< IMA: bytes per block, all channels
-  std::uint16_t ImaSamplesPerBlock = 0;  ///< IMA: frames per block (seeking)
+  std::uint16_t ImaSamplesPerBlock = 0;  ///< IMA: frames per block
   std::uint32_t ImaFactSamples = 0;      ///< IMA: frames, from "fact"
   std::uint16_t BlockAlign = 0;          ///< every kind but IMA: the "fmt " block align
   std::uint16_t SamplesPerBlock = 0;     ///< MS ADPCM and MPEG Layer 3: frames per block
@@ -112,9 +110,10 @@ class TWaveIn : public TAuFileIn {
 
   /// Reads the header of `Stream` from its first byte: fills the fields above and the
   /// format (Channels, SampleRate, BitsPerSample as stored), sets Size to the payload
-  /// bytes for PCM and float kinds (0 when "data" states 0: read to the end), and
-  /// leaves the stream on the first payload byte. Raises EAuException (pipeline/failures.h)
-  /// for a header it cannot use; failures of the stream pass through.
+  /// bytes for the PCM, float and G.711 kinds (0 when "data" states 0: read to the
+  /// end), and leaves the stream on the first payload byte. Raises EAuException
+  /// (pipeline/failures.h) for a header it cannot use; failures of the stream pass
+  /// through.
   void ReadHeader();
 
  private:
@@ -149,11 +148,12 @@ class TWaveIn : public TAuFileIn {
 
   /// Reads until `count` bytes, the end of the stream or DataEnd; returns the bytes read.
   std::uint32_t ReadPayload(void* destination, std::uint32_t count);
-  /// Bytes of one sample frame as stored in the file (PCM and float kinds).
+  /// Bytes of one sample frame as stored in the file (PCM, float and G.711 kinds).
   std::uint32_t StoredFrameBytes() const;
 
-  /// The delivery window. ADPCM decodes 16-bit samples into it; every other kind
-  /// reads or converts bytes in place (WindowBytes).
+  /// The delivery window. ADPCM and G.711 decode 16-bit samples into it; the PCM kinds
+  /// (and the image of converted data) read their bytes into it, and float converts its
+  /// bytes there in place (WindowBytes).
   std::uint8_t* WindowBytes() { return reinterpret_cast<std::uint8_t*>(Window.data()); }
 
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
@@ -166,7 +166,8 @@ class TWaveIn : public TAuFileIn {
   TCompressedParts CompressedParts;
   TStream* SourceStream = nullptr;  ///< Stream before the switch to the image
   bool SourceAssigned = false;      ///< StreamAssigned before the switch to the image
-  /// ADPCM: the current block as read, its code bytes, and the block header state.
+  /// ADPCM: the current block as read, its code bytes (G.711 reads its codes there
+  /// too), and the block header state.
   std::vector<std::uint8_t> BlockBytes;
   std::vector<std::uint8_t> CodeBytes;
   ImaBlockState ImaState;

@@ -37,10 +37,11 @@ const char kUsage[] =
     "  -V, --version  show the version and exit\n"
     "\n"
     "Reads PCM (8, 16, 24, 32 bits), IEEE float, extensible, IMA and Microsoft ADPCM,\n"
-    "and MPEG Layer 3 data inside WAV files. An existing FLAC file of the same name is\n"
-    "replaced. Exit status: 0 when every file converted, 1 when any failed, 2 for a\n"
-    "usage error, 130 when interrupted (143 terminated, 129 hung up); a file whose\n"
-    "conversion fails or is interrupted leaves no FLAC file.\n";
+    "A-law, mu-law and MPEG Layer 3 data, in RIFF, RF64, BW64 and Wave64 files (past\n"
+    "4 GB too). An existing FLAC file of the same name is replaced. Exit status: 0 when\n"
+    "every file converted, 1 when any failed, 2 for a usage error, 130 when interrupted\n"
+    "(143 terminated, 129 hung up); a file whose conversion fails or is interrupted\n"
+    "leaves no FLAC file.\n";
 
 /// The exit status of the interrupt that stopped the run (0: none came).
 std::atomic<int> interrupted{0};

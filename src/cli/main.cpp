@@ -93,7 +93,9 @@ class ProgressLine {
 
   void Clear() {
     if (width_ == 0) return;
-    Say(stderr, u"\r" + std::u16string(width_, u' ') + u"\r");
+    std::u16string blank(width_ + 2, u' ');
+    blank.front() = blank.back() = u'\r';
+    Say(stderr, blank);
     std::fflush(stderr);
     width_ = 0;
   }

@@ -20,9 +20,11 @@
 // written depend on the input and the segment length only, never on the timing or the
 // number of threads.
 //
-// Memory: a ring of two segments more than there are threads (each its input bytes and
+// Memory: a ring of four segments more than there are threads (each its input bytes and
 // its encoded bytes), one libFLAC encoder and one block of samples per thread; none of
-// it grows with the length of the input.
+// it grows with the length of the input. The spare segments let the encoders go on while
+// the oldest segment, which must be written first, is still being encoded: segments of
+// hard music take longer than others.
 //
 // Threads: construction, Step, Stop, Finish and destruction belong to the owner. The
 // input and the stream are used by the owner alone; `configure` runs on the encoding
@@ -102,7 +104,7 @@ class TParallelEncoder {
   TStreamSummary Finish();
 
   /// The number of ring slots for `threads` encoding threads.
-  static std::size_t RingSlots(std::size_t threads) { return threads + 2; }
+  static std::size_t RingSlots(std::size_t threads) { return threads + 4; }
 
   /// The most input bytes a segment holds, whatever Layout::SegmentBlocks asks for.
   static constexpr std::uint64_t kMaxSegmentBytes = 64u << 20;

@@ -318,6 +318,7 @@ std::vector<Case> Cases() {
       {"RF64 16-bit stereo", L"rf64.wav", L"rf64.flac"},
       {"Wave64 24-bit stereo", L"w64.wav", L"w64.flac"},
       {"A-law mono", L"alaw.wav", L"alaw.flac"},
+      {"PCM 16-bit stereo, long enough for several encoders", L"several.wav", L"several.flac"},
   };
   for (const Kind& kind : kKinds)
     cases.push_back({kind.name, [kind](const Context& c, Check& check) {

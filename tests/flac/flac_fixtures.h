@@ -98,6 +98,21 @@ class PcmInput : public TAuInput {
   bool holding_ = false;
 };
 
+/// Starts `out`, waits until `input` holds a read, stops the run while it is held (a
+/// stop that waits for the worker), lets the read go and pumps the host until the done
+/// event has been delivered. False when the hold or the done event never came.
+inline bool RunAndStopAtTheHeldRead(TFLACOut& out, PcmInput& input) {
+  bool finished = false;
+  out.OnDone = [&](TAuOutput*) { finished = true; };
+  out.Run();
+  const bool held = PumpUntil([&] { return input.Holding(); });
+  out.Stop(true);
+  input.Release();
+  const bool done = PumpUntil([&] { return finished; });
+  out.OnDone = nullptr;
+  return held && done;
+}
+
 /// What the events of one run said.
 struct RunResult {
   bool finished = false;  ///< the done event arrived

@@ -153,14 +153,7 @@ TEST(FlacOut, AbortMidRunLeavesAValidShorterFile) {
   out.SetInput(&input);
   out.SetFileName(path);
   out.SetCompressionLevel(2);
-  bool finished = false;
-  out.OnDone = [&](TAuOutput*) { finished = true; };
-  out.Run();
-  ASSERT_TRUE(test::PumpUntil([&] { return input.Holding(); }));
-  out.Stop(true);
-  input.Release();
-  ASSERT_TRUE(test::PumpUntil([&] { return finished; }));
-  out.OnDone = nullptr;
+  ASSERT_TRUE(test::RunAndStopAtTheHeldRead(out, input));
 
   const Decoded d = DecodeFlac(path);
   ASSERT_TRUE(d.ok);

@@ -273,14 +273,7 @@ TEST(FlacParallel, StopMidRunWritesEveryBlockRead) {
   out.SetCompressionLevel(2);
   out.SetEncoderThreads(2);
   out.SetSegmentBlocks(kSegmentBlocks);
-  bool finished = false;
-  out.OnDone = [&](TAuOutput*) { finished = true; };
-  out.Run();
-  ASSERT_TRUE(test::PumpUntil([&] { return input.Holding(); }));
-  out.Stop(true);
-  input.Release();
-  ASSERT_TRUE(test::PumpUntil([&] { return finished; }));
-  out.OnDone = nullptr;
+  ASSERT_TRUE(test::RunAndStopAtTheHeldRead(out, input));
 
   const Decoded d = DecodeFlac(path);
   ASSERT_TRUE(d.ok);

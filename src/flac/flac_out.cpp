@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <string>
-#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "flac/block_feeder.h"
 #include "flac/flac_binding.h"
@@ -13,7 +13,7 @@
 #include "flac/vorbis_comment.h"
 #include "pipeline/au_exception.h"
 #include "pipeline/failures.h"
-#include "pipeline/file_stream.h"
+#include "pipeline/stream.h"
 #include "platform/cpu.h"
 #include "platform/flac_library_names.h"
 #include "platform/md5.h"

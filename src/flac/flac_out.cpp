@@ -143,16 +143,20 @@ struct FLACOutCallbacks {
   static void Metadata(const FLAC__StreamEncoder* /*encoder*/,
                        const FLAC__StreamMetadata* /*metadata*/, void* /*client*/) {}
 
-  // The head encoder of the parallel path: it only writes the stream's head, which
-  // Prepare then writes to the file piece by piece.
-  static FLAC__StreamEncoderWriteStatus KeepHead(const FLAC__StreamEncoder* /*encoder*/,
-                                                 const FLAC__byte buffer[], size_t bytes,
-                                                 uint32_t samples, uint32_t /*frame*/,
-                                                 void* client) {
+  // The head encoder of the parallel path: it writes the stream's head and nothing
+  // more (it is finished without samples).
+  static FLAC__StreamEncoderWriteStatus WriteHead(const FLAC__StreamEncoder* /*encoder*/,
+                                                  const FLAC__byte buffer[], size_t bytes,
+                                                  uint32_t samples, uint32_t /*frame*/,
+                                                  void* client) {
     if (samples != 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    auto* self = static_cast<TFLACOut*>(client);
     try {
-      static_cast<TFLACOut*>(client)->Head.emplace_back(buffer, buffer + bytes);
+      self->WriteHeadBlock(buffer, bytes);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    } catch (const std::exception& e) {
+      self->StreamFailure = e.what();
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
@@ -199,7 +203,6 @@ void TFLACOut::Prepare() {
   StreamFailure.clear();
   StreamInfoAt = -1;
   ParallelFailed = false;
-  Head.clear();
 
   // The input first: what is wrong with it is what the user needs to hear, and an
   // input that cannot be read never gets as far as a file beside it.
@@ -320,21 +323,15 @@ bool TFLACOut::StartParallel(std::uint32_t threads) {
   auto* encoder = static_cast<FLAC__StreamEncoder*>(Encoder.get());
   // Initialised without seek and tell, the encoder writes its head and, finished
   // without samples, nothing more: the stream information is the parallel path's own.
-  if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::KeepHead, nullptr, nullptr,
-                                           nullptr, this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
+  // A failure to write the head is the file's, and says so.
+  if (lib.FLAC__stream_encoder_init_stream(encoder, FLACOutCallbacks::WriteHead, nullptr,
+                                           nullptr, nullptr,
+                                           this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+    if (!StreamFailure.empty()) throw EAuException(StreamFailure);
     Raise(TFailure::faFlacInit);
+  }
   lib.FLAC__stream_encoder_finish(encoder);
   Encoder.reset();
-
-  for (const std::vector<std::uint8_t>& piece : Head) {
-    const bool stream_info = piece.size() == 4 + StreamInfo.size() && (piece[0] & 0x7F) == 0;
-    if (stream_info && StreamInfoAt < 0) {
-      StreamInfoAt = Stream->Position() + 4;
-      std::copy(piece.begin() + 4, piece.end(), StreamInfo.begin());
-    }
-    WriteEncoded(piece.data(), piece.size());
-  }
-  Head.clear();
   // libFLAC writes its stream information whole, in one piece of its own.
   if (StreamInfoAt < 0) Raise(TFailure::faFlacInit);
 
@@ -432,6 +429,15 @@ void TFLACOut::Done() {
 void TFLACOut::RaiseEncodeFailure() const {
   if (!StreamFailure.empty()) throw EAuException(StreamFailure);
   Raise(TFailure::faFlacEncode);
+}
+
+void TFLACOut::WriteHeadBlock(const std::uint8_t* buffer, std::size_t bytes) {
+  WriteEncoded(buffer, bytes);
+  // The stream information is written as it came: its body ends where the file is now.
+  if (StreamInfoAt < 0 && bytes == 4 + StreamInfo.size() && (buffer[0] & 0x7F) == 0) {
+    StreamInfoAt = Stream->Position() - static_cast<std::int64_t>(StreamInfo.size());
+    std::copy(buffer + 4, buffer + bytes, StreamInfo.begin());
+  }
 }
 
 void TFLACOut::WriteEncoded(const std::uint8_t* buffer, std::size_t bytes) {

@@ -153,6 +153,9 @@ class TFLACOut : public TAuFileOut {
   /// Writes what the encoder hands over, putting the block built from Tags in place
   /// of the library's first Vorbis comment block.
   void WriteEncoded(const std::uint8_t* buffer, std::size_t bytes);
+  /// The same for the head encoder of the parallel path, which hands over its metadata
+  /// a block at a time: notes where the stream information is written, and what.
+  void WriteHeadBlock(const std::uint8_t* buffer, std::size_t bytes);
   /// Raises the failure of an encoder that refused a block or its end: the file's
   /// own failure when a callback met one, else the library's refusal.
   [[noreturn]] void RaiseEncodeFailure() const;
@@ -181,8 +184,6 @@ class TFLACOut : public TAuFileOut {
   /// the body written there; the parallel path rewrites it in Done.
   std::int64_t StreamInfoAt = -1;
   std::array<std::uint8_t, 34> StreamInfo{};
-  /// The stream head the head encoder wrote, one metadata block per piece.
-  std::vector<std::vector<std::uint8_t>> Head;
 
   // Properties.
   bool Verify = false;

@@ -74,16 +74,15 @@ std::string EitherOf(const std::vector<std::string>& names) {
   return text;
 }
 
-// No library could be loaded, or the one bound lacks `missing`. Where the platform's
-// text names no details, both read as the one library that could not be loaded.
+// No library could be loaded (every name tried is named), or the one bound lacks
+// `missing`. Where the platform's text names no entry, a library without one reads as
+// one that could not be loaded.
 [[noreturn]] void RaiseUnusableLibrary(const char* missing) {
-  const bool details = platform::FlacLoadFailureNamesDetails();
-  if (missing && details) {
+  if (missing && platform::FlacLoadEntryIsNamed()) {
     const std::string loaded = LoadedLibFLACName();
     Raise(TFailure::faFlacLoadEntry, {loaded.empty() ? "libFLAC" : loaded, missing});
   }
-  const std::vector<std::string> tried = LibFLACNamesTried();
-  Raise(TFailure::faFlacLoad, details || tried.empty() ? EitherOf(tried) : tried.front());
+  Raise(TFailure::faFlacLoad, EitherOf(LibFLACNamesTried()));
 }
 
 }  // namespace

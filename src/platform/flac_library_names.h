@@ -9,9 +9,8 @@ namespace vornek::platform {
 /// The names to try, in order; the first that loads is used.
 std::vector<std::string> FlacLibraryNames();
 
-/// Whether a failure to load the library names every name tried and, for a library
-/// that loads but lacks an entry, that entry. Where it does not, every such failure
-/// reads as the one name that could not be loaded.
-bool FlacLoadFailureNamesDetails();
+/// Whether a library that loads but lacks an entry the writer needs is named with that
+/// entry. Where it is not, it reads as a library that could not be loaded.
+bool FlacLoadEntryIsNamed();
 
 }  // namespace vornek::platform

@@ -8,6 +8,6 @@ std::vector<std::string> FlacLibraryNames() {
   return {"libFLAC.so.14", "libFLAC.so.12", "libFLAC.so.8", "libFLAC.so"};
 }
 
-bool FlacLoadFailureNamesDetails() { return true; }
+bool FlacLoadEntryIsNamed() { return true; }
 
 }  // namespace vornek::platform

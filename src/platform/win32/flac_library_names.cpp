@@ -5,6 +5,6 @@ namespace vornek::platform {
 std::vector<std::string> FlacLibraryNames() { return {"libFLAC.dll"}; }
 
 // The DLL keeps the one text its hosts have always shown.
-bool FlacLoadFailureNamesDetails() { return false; }
+bool FlacLoadEntryIsNamed() { return false; }
 
 }  // namespace vornek::platform

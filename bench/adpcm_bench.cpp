@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ADPCM decoding through the WAV reader against the FLAC encode of the samples it
 // decodes: the reader must stay far below the encoder's cost.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // flac-floor: the in-memory libFLAC encode of a PCM WAV file, the floor against which
 // the benchmark script sets the converter and the flac command.
 //

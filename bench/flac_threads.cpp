@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // flac-threads: one WAV file converted in process by the FLAC writer with a chosen
 // number of encoders, to see how the parallel path scales; and the parallel path's
 // own pieces of work timed one by one.

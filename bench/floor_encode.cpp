@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "floor_encode.h"
 
 #include <FLAC/stream_encoder.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The floor of the benchmarks: libFLAC alone, encoding samples that are already in
 // memory into a stream that stays in memory, at the settings of the conversion
 // (compression level 2, blocks of 4608 frames, the input's rate, channels and width,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // make-wav: writes a WAV file of a musical signal — a slow progression of plucked
 // chords over a bass line, with a little noise — so that it compresses like music
 // rather than like a test tone. Used by the demo and the benchmarks.

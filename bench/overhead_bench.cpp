@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fixed cost of a conversion: the whole call on a 1-second file against the
 // in-memory encode of the same samples, and one output's create-run-destroy cycle on
 // a tiny input, which must not wait on any timer (the event thread ends as soon as it

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # `cmake --install`: the shared library (libvornek.so.0), its C header, the command and
 # a pkg-config file, so that a host builds with `pkg-config --cflags --libs vornek` or
 # loads libvornek.so.0 at run time. Included by the top-level CMakeLists.txt on POSIX.
@@ -5,7 +6,7 @@ include(GNUInstallDirs)
 
 install(TARGETS vornek LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS vornek-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/src/entry/vornek.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/vornek.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The .pc file is written at install time, so that its prefix is the one given then
 # (cmake --install --prefix), not the one the tree was configured with.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # What both MinGW-w64 cross builds share: Debian's compilers of the posix thread model
 # (which gives the standard library its threads and mutexes) for the processor the
 # including toolchain file names, and a find root of that cross environment only.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # What the Windows build adds to the targets of the top-level CMakeLists.txt:
 # included there, after the targets, when building for Windows.
 #

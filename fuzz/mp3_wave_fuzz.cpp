@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target: an arbitrary file through the MPEG Layer 3 WAV path, from the
 // chunk walk to the decoded PCM image. A refused file must end in EAuException;
 // anything else (a crash, a sanitizer report, another exception) is a finding.

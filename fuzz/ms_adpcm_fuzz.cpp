@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Random "fmt " values, a random coefficient table and a random, possibly
 // short, Microsoft ADPCM block: what the open-time check accepts is split and
 // decoded into buffers of exactly the size the header promises; then the

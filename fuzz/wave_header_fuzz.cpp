@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target: an arbitrary file through the header reader alone, from memory. A
 // refused header must end in EAuException; a header that is taken must describe
 // something the delivery can rely on: a known kind, channels and a rate, a payload

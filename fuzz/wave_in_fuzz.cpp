@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Fuzz target: an arbitrary file through the WAV reader, from memory: header, open,
 // delivery to the end in requests of odd sizes, and a seek. A refused file must end in
 // EAuException; anything else (a crash, a sanitizer report, another exception, a

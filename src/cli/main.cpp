@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // vornek: converts WAV files to FLAC files, one after the other, through the library's
 // own conversion, writing each FLAC beside its input.
 //

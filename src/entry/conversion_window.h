@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The conversion window: a hidden, borderless, zero-sized window whose only purpose is
 // to run a modal message loop on the calling thread for the length of a conversion.
 // It owns the two components that do the work, WaveIn1 (the WAV reader) and FLACOut1

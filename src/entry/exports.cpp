@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The library's one export.
 #include <cstdint>
 
 #include "entry/conversion_window.h"
-#include "entry/vornek.h"
+#include "vornek.h"
 #include "platform/export.h"
 
 extern "C" VORNEK_EXPORT void VORNEK_CALL vnkconv(void* owner_window, const char* path) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The name of the FLAC file written for a WAV file.
 #pragma once
 

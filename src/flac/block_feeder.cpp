@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "flac/block_feeder.h"
 
 #include <algorithm>

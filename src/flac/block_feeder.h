@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TBlockFeeder: reads an input ahead of its encoder, a ring of blocks at a time, on a
 // thread of its own.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Run-time binding of the FLAC library.
 //
 // The library is loaded by name on the first attempt to prepare a FLAC output and

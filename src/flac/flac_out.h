@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TFLACOut: the output that turns the raw PCM of its input into a FLAC file.
 //
 // On the output's worker the engine calls Prepare once (load and bind libFLAC, open the

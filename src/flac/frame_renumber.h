@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Renumbering FLAC audio frames: a frame encoded as frame k of one encoder's stream
 // becomes frame n of the joined stream.
 //

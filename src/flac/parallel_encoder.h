@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TParallelEncoder: one FLAC stream encoded by several libFLAC encoders at once.
 //
 // At the settings the writer uses, libFLAC encodes every frame from its own block

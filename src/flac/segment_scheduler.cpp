@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "flac/segment_scheduler.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TSegmentScheduler: work on a ring of slots by a fixed set of threads, collected by
 // one owner in the order it queued them.
 //

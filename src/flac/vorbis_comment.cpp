@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "flac/vorbis_comment.h"
 
 #include <cstring>

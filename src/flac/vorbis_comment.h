@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Vorbis comment metadata block (FLAC block type 4) that the FLAC writer puts in
 // place of the one libFLAC produces: a fixed vendor text and one comment per
 // non-empty Vorbis tag, all UTF-8, lengths counted in bytes.

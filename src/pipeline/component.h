@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The base of every component: a name and the removal notification.
 //
 // Components are owned by whoever created them (a std::unique_ptr in the owner).

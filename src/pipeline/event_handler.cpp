@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "pipeline/event_handler.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The process-wide event thread.
 //
 // Workers never call event handlers themselves: they post small records here, and

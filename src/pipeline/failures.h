@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Every failure text of the system, in one catalogue: one code per failure, and one
 // switch (FailureTemplate, without a default) that gives each its words, so that a code
 // without words does not compile. Components raise failures by code (Raise); the texts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Outputs that write a stream, and outputs that write a named file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "pipeline/file_stream.h"
 
 #include <condition_variable>

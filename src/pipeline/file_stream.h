@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A stream over an operating-system file, opened by UTF-16 name with a 16-bit mode.
 #pragma once
 

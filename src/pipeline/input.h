@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Inputs: the components that hand out raw interleaved PCM bytes on request.
 //
 //   TAuInput          format queries, the locked open/read/close protocol, byte

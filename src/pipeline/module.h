@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Process-wide state of the pipeline module.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Outputs: components that pull audio from an input on a worker thread of their own.
 //
 // Each output owns one worker, a TAuThread, for its whole life. Run starts the worker

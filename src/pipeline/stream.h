@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Byte streams: the abstract stream the components read and write, and a growable
 // in-memory stream.
 #pragma once

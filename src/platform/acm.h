@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The audio compression manager: the eight calls the WAV reader uses to turn
 // MPEG Layer 3 data into PCM, with the argument and result conventions of the
 // Windows manager (msacm32), streaming included. On Windows they forward to msacm32

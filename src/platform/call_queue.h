@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Between the shared queue of synchronised calls (host_thread.cpp) and the platform's
 // host-thread layer: how a queued call wakes the host thread, and whether one waits.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the command needs of the console: its arguments as the user typed them, whether
 // a stream is a terminal, and text written so that any file name reads right.
 //

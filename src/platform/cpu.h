@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Processor identification: the one feature the system asks about, and how many
 // processors the process may run on.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Run-time loading of a shared library and lookup of its entries.
 #pragma once
 

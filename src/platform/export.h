@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // How the library's one entry point is exported: the C calling convention of the
 // platform's window API (stdcall on 32-bit Windows) and default visibility.
 #pragma once

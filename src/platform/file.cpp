@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What a file handle does the same way on every platform: it is owned once, moved,
 // and closed (by the platform's Close) when its owner goes.
 #include "platform/file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files opened or created by UTF-16 name with the framework's 16-bit open modes.
 //
 // Mode 0xFFFF creates the file (an existing one is emptied) for reading and writing,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The file names under which the FLAC library is looked for on this platform.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The queue of synchronised calls, the same on every platform: what differs is only
 // how the host thread is identified and woken (posix/ and win32/host_thread.cpp).
 #include "platform/host_thread.h"

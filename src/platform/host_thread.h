@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host thread and the queue of synchronised calls.
 //
 // The host thread is the thread that loaded the library (the thread that ran its

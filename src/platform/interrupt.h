@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The user's interrupt for command-line programs: Ctrl-C, and on POSIX also the
 // requests to end that a session or a service manager sends (SIGTERM, SIGHUP).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // MD5 digests, from the platform's own cryptographic service: the system's crypto
 // library (OpenSSL's libcrypto) on POSIX, CryptoAPI on Windows.
 //

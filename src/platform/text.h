@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Text conversions between the system's narrow ("ANSI") code page, UTF-8 and UTF-16.
 // On POSIX the narrow code page is UTF-8, and a file name is whatever bytes the caller
 // gave: the narrow-to-UTF-16 conversion there keeps every byte (BytesToWide), so that

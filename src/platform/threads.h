@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Threads, events, locks and sleeping: the kernel services the pipeline is built on.
 //
 // Thread and ReentrantLock come from the standard library on every platform.

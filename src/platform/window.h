@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The windowing layer of the host thread: the application's owner window, the hidden
 // modal conversion window and its message loop, dispatch of pending messages, and the
 // message box.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tags/au_tags.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The keyed tag store an output writes into the file it produces.
 //
 // A subclass declares its keys in its constructor (AddKey); afterwards values are read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tags/vorbis_tags.h"
 
 namespace vornek {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tag store with the key set of Vorbis comments: twelve keys, each published as a
 // UTF-16 text property. The key texts are the comment field names of the FLAC
 // writer's comment block.

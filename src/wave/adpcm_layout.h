@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The block layout of ADPCM data as the "fmt " chunk describes it: the one description
 // that both codecs' checks and block splitters, and the reader's refill, take.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Little-endian fields of WAV files and codec blocks, and whole reads from a stream:
 // the one set every parser and codec of src/wave/ uses.
 #pragma once

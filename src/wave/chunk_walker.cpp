@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "wave/chunk_walker.h"
 
 #include <algorithm>

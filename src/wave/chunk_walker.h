@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The chunk walk of a WAV file: the one place that knows where a container starts,
 // what a chunk header holds, and where the next chunk begins. The header reader and
 // the compression-manager converter both walk with it.

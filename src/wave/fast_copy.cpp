@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "wave/fast_copy.h"
 
 #include <cstddef>

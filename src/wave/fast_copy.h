@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The process-wide copy routine with which an input hands its delivered bytes to the
 // consumer (`FastCopy`, declared in pipeline/input.h), and the aligned 16-byte
 // implementation chosen for it on processors with SSE.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // G.711 A-law and mu-law (WAV format tags 6 and 7) decoding, free of any stream:
 // each 8-bit code stands for one 16-bit linear sample, by the standard expansion of
 // the ITU-T recommendation (A-law codes have their even bits inverted; mu-law codes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "wave/ima_adpcm.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // IMA ADPCM (format tag 0x11) block decoding, free of any stream: the reader
 // hands over the bytes of one block as one read returned them, and gets back
 // signed 16-bit PCM.

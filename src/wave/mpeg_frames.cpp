@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "wave/mpeg_frames.h"
 
 #include <algorithm>

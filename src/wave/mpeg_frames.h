@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // MPEG audio Layer III frame headers, read only to foresee how much PCM a stream will
 // decode to: the decoding itself is the compression manager's.
 #pragma once

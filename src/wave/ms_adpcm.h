@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Microsoft ADPCM (format tag 2) block decoding, free of any stream: the reader
 // hands over the bytes of one block as one read returned them and the predictor
 // coefficient pairs of the "fmt " chunk, and gets back signed 16-bit PCM.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The PCM image of converted MPEG Layer 3 data: a RIFF/WAVE file in memory that the
 // reader reads as if it were the file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // In-place conversion of IEEE float samples to signed 32-bit integer PCM.
 //
 // A value x becomes:

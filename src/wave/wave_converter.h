@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Conversion of a compressed (MPEG Layer 3) WAV file into an in-memory PCM WAV
 // image through the platform's audio compression manager.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // TWaveIn: the WAV file reader. It reads the header of its stream (its own file, or a
 // stream handed to SetStream, so that tests and fuzzers run from memory), and hands
 // out interleaved integer PCM from a 16384-byte window:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The vornek command, run as a user runs it.
 #include <gtest/gtest.h>
 

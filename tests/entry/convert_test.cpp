@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The conversion call in this process: the test thread is the host thread, and the
 // message box hands its text to the test.
 #include <gtest/gtest.h>

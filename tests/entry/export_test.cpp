@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The shared library as a host program sees it: loaded at run time, one export.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The WAV flavours other tools write every day (RF64, Wave64, A-law, mu-law) and
 // files past 4 GiB, converted by the vornek command: the FLAC holds exactly the
 // samples ffmpeg decodes from the same file, and its STREAMINFO says so.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Every stored kind of WAV file, written by the test's own WAV writer, converted by the
 // call and decoded again with libFLAC: the FLAC holds exactly the samples the file
 // holds (float data as the reader's integer conversion defines it).

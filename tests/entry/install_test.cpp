@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // `cmake --install` gives a host what it needs: the C host of the README, built against
 // the installed library with pkg-config, converts a file.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The block feeder on its real thread: blocks come out whole and in order however
 // often its ring goes round, an input failure surfaces at the block it struck, and
 // the feeder can be let go at any point.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The run-time binding of libFLAC: names, slots, loading once, retrying, and a
 // library that exports only part of the interface.
 #include <gtest/gtest.h>

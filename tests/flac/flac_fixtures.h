@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Shared pieces of the FLAC writer's tests: an input over PCM bytes in memory, a
 // decoder that reads back what the writer produced, and a run helper that drives the
 // output on its real worker while the test thread pumps the host's calls.

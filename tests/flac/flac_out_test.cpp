@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The FLAC writer end to end, on its real worker thread with the real libFLAC: what it
 // writes is read back with libFLAC's own decoder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The FLAC writer's parallel path end to end, on real threads with the real libFLAC:
 // what several encoders write is read back by libFLAC's decoder, walked frame by
 // frame, and set beside what the single encoder writes for the same input.

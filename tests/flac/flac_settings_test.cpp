@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the FLAC writer hands the encoder: its settings, the samples it widens and the
 // bytes its callbacks write. The library's entries are replaced by recording fakes.
 #include <gtest/gtest.h>

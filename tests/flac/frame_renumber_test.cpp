@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Frame renumbering against libFLAC itself: frames encoded as the first frames of a
 // fresh encoder and renumbered must be byte for byte the frames libFLAC writes at
 // those numbers in one long stream, and libFLAC's decoder must accept them.

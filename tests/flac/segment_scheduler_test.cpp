@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The segment scheduler with plain work in place of encoding: order, concurrency,
 // failures and abort, on its real threads.
 #include "flac/segment_scheduler.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The comment block the writer puts in place of libFLAC's.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The output engine on real threads: the worker, the event thread and the test's own
 // host loop (this thread, which ran the library's initialisation).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The catalogue of failure texts: every code has words of its own, every mark can be
 // filled, and a raised failure carries exactly its text.
 #include <gtest/gtest.h>

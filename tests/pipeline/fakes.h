@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Small real components for the engine's tests: an input over bytes in memory and an
 // output whose steps the test can hold, fail or count.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // File streams: opening by UTF-16 name with the framework's modes, sharing between
 // opens of one file, and the system's own failure texts.
 #include <gtest/gtest.h>

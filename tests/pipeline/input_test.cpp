@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The input contract: byte accounting, sample ranges, looping and the read helpers,
 // on a file input whose "file" is a run of numbered frames in memory.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The compression manager's calls: argument checks and result codes, and the
 // MPEG Layer 3 codec on real encoder output made at test time.
 #include "platform/acm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // HostCondition on real threads; this test thread is the host thread.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The platform's MD5 against the test values of its definition (RFC 1321), fed whole
 // and in awkward pieces.
 #include "platform/md5.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Names are bytes on POSIX: every byte string survives the trip through UTF-16 that file
 // names take, and well-formed UTF-8 still reads as the characters it spells.
 #include <gtest/gtest.h>

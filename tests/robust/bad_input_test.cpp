@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Damaged and hostile inputs through the `vornek` command. Each case either ends in
 // the refusal text that names what is wrong, with exit status 1, or converts what the
 // file really holds (exactly what its well-formed twin converts to); in every case the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A thousand conversions in one process, as a host that keeps the library loaded makes
 // them, alternating files that convert with files that fail: afterwards the process
 // holds no more threads, no more open files and no more memory than before. The test

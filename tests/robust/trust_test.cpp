@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The `vornek` command at the edges of trust: it writes only the file it was asked to,
 // never through a link and never in part; it reads only the file it was named; it
 // never waits for ever on an input; and what it says names the right file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Temporary folders and whole-file reads and writes for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The test's own host loop: the test thread is the host thread (it ran the library's
 // module initialisation), so event deliveries run only while a test pumps.
 #pragma once

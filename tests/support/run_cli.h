@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs the built `vornek` command as a user would, with a time limit that only guards
 // against a hang.
 #pragma once

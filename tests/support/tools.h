@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The outside programs some tests run: sox, ffmpeg (and its MPEG Layer 3 encoder), flac,
 // a C compiler. A test that needs one that is missing is skipped with the reason, never
 // passed. Under CI=true a missing tool is a failure instead: scripts/setup installs every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "support/wav_writer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A small RIFF/WAVE writer for test fixtures: well-formed files and deliberately
 // damaged ones, built chunk by chunk.
 #pragma once

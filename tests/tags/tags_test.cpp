@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tag store and the Vorbis tag set: lookup, the change flags and copying.
 #include <gtest/gtest.h>
 

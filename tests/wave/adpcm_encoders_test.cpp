@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ADPCM files written by two different encoders (sox and ffmpeg) decode to the
 // same samples as the tools' own decoders give, block by block, cut to the
 // "fact" count, also when the last block is cut short.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The open-time checks of ADPCM "fmt " values: every value that later becomes
 // an index, a count or a buffer size is refused with its own text when it
 // cannot be decoded safely.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // IMA ADPCM block splitting and decoding on hand-built blocks: block sizes,
 // clamps of the predictor and of the step index, agreement with the codec's plain
 // definition, short blocks and buffers that are too small for what the counts ask.

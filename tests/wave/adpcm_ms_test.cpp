@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Microsoft ADPCM block splitting and decoding on hand-built blocks: block
 // sizes, header layout, the delta floor, prediction rounding, predictor index
 // clamps, agreement with the codec's plain definition, short blocks and buffers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The counting replacement of the global operator new and delete for this test
 // program. Each block carries its size in a header in front of it, so that the
 // unsized delete can count it off too. Over-aligned allocations keep the library's own

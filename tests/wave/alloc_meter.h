@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What this test program has allocated with new and not yet freed: every allocation
 // of the program goes through the counting operator new of alloc_meter.cpp, so a test
 // can tell the most memory a step held at once, whoever held it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The chunk walker: where payloads end for every kind of stated size, and how many
 // reads of the stream a long walk costs.
 #include "wave/chunk_walker.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The copy routine: AlignedCopy copies exactly what memcpy copies, for every pair of
 // alignments and every short length, and FastCopy is chosen by the processor test.
 #include <gtest/gtest.h>

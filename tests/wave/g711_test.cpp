@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A-law and mu-law expansion: every code against ffmpeg's decoding, the extremes the
 // recommendation fixes, and the frame counting of the decoder.
 #include "wave/g711.h"

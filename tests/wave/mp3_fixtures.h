@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // MPEG Layer 3 WAV files for the converter's tests, made at test time with ffmpeg's
 // encoder (the tests that use them require it), and what can be done to them: longer
 // files from the same frames, junk between frames, ffmpeg's own decode as the peer.

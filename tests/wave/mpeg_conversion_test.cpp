@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The MPEG Layer 3 conversion as the reader makes it, on files made at test time:
 // the decoded audio held once and let go as it is read, a stop during the decode,
 // the ceiling of what is held (foreseen, and while decoding), and junk between

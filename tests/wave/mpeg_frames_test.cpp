@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Layer III frame headers and the foresight of how much a stream decodes to.
 #include "wave/mpeg_frames.h"
 

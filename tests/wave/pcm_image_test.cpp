@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The block-held PCM image: filled through Room and Commit (and Write), read back in
 // pieces of any size across its blocks, and let go behind the reader.
 #include "wave/pcm_image.h"

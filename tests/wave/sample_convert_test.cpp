@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Float-to-integer sample conversion: the clipping rules, the 64-bit-mantissa product
 // before the floor, and the in-place packing of the buffers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The containers beyond plain RIFF: RF64 and BW64 with their "ds64" sizes, Wave64
 // with its GUIDs, 64-bit sizes and 8-byte alignment; and A-law and mu-law data. Files
 // are built in code, each showing one rule.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The MPEG Layer 3 WAV converter: chunk walking, conversion to PCM and the PCM
 // image, on files made at test time with ffmpeg's MP3 encoder.
 #include "wave/wave_converter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sample delivery of the WAV reader: the window, the kinds' sample formats, seeking
 // and sample ranges.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The RIFF/WAVE header reader: classification, the fields of every kind, the layouts
 // it accepts and the refusal of every header it cannot use.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Test access to TWaveIn: a reader over an in-memory file, with its protected steps
 // opened up, and small helpers to pull everything it delivers.
 #pragma once

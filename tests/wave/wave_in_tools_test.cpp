@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files written by the tools users have (sox, ffmpeg) open with the right format and
 // deliver exactly the samples the same tool writes as raw data.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A Windows host program for vornek.dll, run under Wine by scripts/test-windows.
 //
 // It does what a real host does: creates a real top-level window, loads vornek.dll

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The compression manager on POSIX: one codec, MPEG Layer 3 to 16-bit PCM,
 // decoded by libmpg123. The calls keep the manager's argument checks, result codes
 // and streaming (a decoder per stream, kept from call to call) so that the converter

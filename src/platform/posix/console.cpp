@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The console on POSIX: arguments and names are bytes, written back as they came.
 #include <unistd.h>
 

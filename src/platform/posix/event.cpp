@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Auto-reset events on POSIX: a flag under a mutex, waited for with a condition variable.
 #include "platform/threads.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files on POSIX. POSIX has no share modes, so the process keeps a table of its open
 // files (by device and inode) and refuses an open whose access or sharing conflicts
 // with an earlier one, as the Windows kernel does; the refusal reads as EBUSY.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "platform/flac_library_names.h"
 
 namespace vornek::platform {

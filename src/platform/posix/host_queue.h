@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host thread's queue on POSIX: synchronised calls and window messages share one
 // lock and one condition variable, so that the host sleeps until either arrives.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host thread on POSIX. There is no window system to carry the wake-up message:
 // the host sleeps on a condition variable that every queued call, every posted
 // message and every explicit wake-up signals.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Interrupts on POSIX (SIGINT, SIGTERM, SIGHUP): the signal handler only writes the
 // signal's number to a pipe; a thread of its own reads the pipe and runs the handler,
 // where locking and posting are allowed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // MD5 through OpenSSL's libcrypto (its EVP digest interface).
 #include <openssl/evp.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // On POSIX the system's narrow code page is UTF-8, and narrow text is often a file
 // name: bytes, which the conversions carry through UTF-16 unchanged.
 #include "platform/text.h"

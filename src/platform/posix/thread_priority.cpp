@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Thread priority on Linux: every thread has a nice value of its own, set through its
 // thread id. Raising it (a lower priority) needs no privilege.
 #include <sys/resource.h>

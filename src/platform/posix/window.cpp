@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The windowing layer on POSIX: windows are entries in a table, messages go through
 // the host queue, and a message box hands its text to the message sink.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The compression manager on Windows is msacm32 itself: each call forwards
 // unchanged. Our structures have the layout of the system's, which the checks
 // below hold to at compile time, so pointers are passed through as they are.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The console on Windows: the arguments are read as UTF-16, and a console is written
 // in UTF-16 too, whatever its code page; redirected output is UTF-8.
 #include "platform/win32/windows_api.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "platform/win32/windows_api.h"
 
 #include <bitset>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Run-time loading on Windows: LoadLibraryExA with the loader's standard search.
 #include "platform/win32/windows_api.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Auto-reset events on Windows are kernel events; a name puts the event in the
 // session's name space, where every open of that name is the same object.
 #include "platform/win32/windows_api.h"

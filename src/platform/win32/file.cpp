@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files on Windows: CreateFileW with the kernel's own sharing rules, and failures
 // worded by the system's message table.
 #include "platform/win32/windows_api.h"

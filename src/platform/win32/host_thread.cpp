@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host thread on Windows. A queued synchronised call signals the host's wake-up
 // event and posts an empty message (WM_NULL) to the application's owner window; the
 // modal loop waits on the thread's messages and the event together.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Between the host-thread queue and the windowing layer on Windows: the kernel event
 // that every queued synchronised call and every explicit wake-up signals. The modal
 // loop waits on it together with the thread's messages, so that it wakes for a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Ctrl-C and Ctrl-Break on Windows: the console runs its control handlers on a
 // thread of its own, where locking and posting are allowed.
 #include "platform/win32/windows_api.h"

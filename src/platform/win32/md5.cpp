@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // MD5 through CryptoAPI (advapi32): a verification-only context of the system's RSA
 // provider, which every Windows since 2000 carries, and one hash object on it.
 #include "platform/win32/windows_api.h"

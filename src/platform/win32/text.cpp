@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Narrow text on Windows is in the system's ANSI code page.
 #include "platform/win32/windows_api.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Thread priority on Windows: one step below normal within the process's class.
 #include "platform/win32/windows_api.h"
 

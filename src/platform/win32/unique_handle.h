@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Owning wrappers for the kernel handles the Win32 services hold.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The windowing layer on Windows: real windows and messages on the host thread.
 //
 // The conversion window is a borderless popup of zero size, owned by the owner window

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Vornek: converts one WAV file into one FLAC file.
  *
  * vnkconv converts the WAV file at `path` (a zero-terminated path in the system's

@@ -113,8 +113,10 @@ bool ConvertOne(const std::u16string& path, bool quiet, bool show_progress) {
   std::int64_t frames_short = 0;
   ProgressLine progress(show_progress && !quiet);
   vornek::platform::SetMessageSink([&](const std::string& text) { failures.push_back(text); });
+  std::vector<std::string> warnings;
   vornek::WatchConversions({[&](std::int32_t percent) { progress.Show(path, percent); },
-                            [&](std::int64_t frames) { frames_short = frames; }});
+                            [&](std::int64_t frames) { frames_short = frames; },
+                            [&](const std::string& text) { warnings.push_back(text); }});
   vornek::ConvertFile(0, path);
   vornek::WatchConversions({});
   vornek::platform::SetMessageSink(nullptr);
@@ -129,6 +131,7 @@ bool ConvertOne(const std::u16string& path, bool quiet, bool show_progress) {
     Say(stderr, u"warning: " + path + u" ends " + Utf8ToWide(std::to_string(frames_short)) +
                     u" frames early; converted what is there\n");
   }
+  for (const std::string& text : warnings) Say(stderr, u"warning: " + FromLibrary(text) + u"\n");
   if (!quiet) {
     const std::u16string output = vornek::FlacFileName(path);
     const std::int64_t in = FileSize(path);
@@ -175,8 +178,12 @@ int main(int argc, char** argv) {
   }
 
   // A reader of the output that goes away (`vornek *.wav | head -1`) must not end the
-  // conversions: what cannot be printed is simply not printed.
-  vornek::platform::IgnoreClosedPipes();
+  // conversions: what cannot be printed is simply not printed; and a file past the
+  // size limit (ulimit -f) fails as a write that is too large, not as a killed program.
+  // Started with standard streams closed (cron, a daemon), the command gives them
+  // somewhere harmless to go, so that no file it opens is taken for one.
+  vornek::platform::GuardStandardStreams();
+  vornek::platform::IgnoreWriteSignals();
   vornek::platform::SetInterruptHandler([](int status) {
     interrupted = status;
     vornek::platform::PostCloseToModalWindow();

@@ -142,8 +142,8 @@ void TForm1::FormActivate() {
   WaveIn1->SetWideFileName(SourceWideFileName);
   FLACOut1->SetWideFileName(FlacFileName(SourceWideFileName));
   // The output name can name the input itself (a source whose extension is already
-  // ".flac", in any letter case on a case-insensitive file system): deleting it would
-  // destroy the input, so nothing is deleted or written.
+  // ".flac", in any letter case on a case-insensitive file system): replacing it would
+  // destroy the input, so nothing is written.
   const std::u16string& input = SourceWideFileName;
   const std::u16string& output = FLACOut1->GetWideFileName();
   if (platform::SameFile(input, output)) {
@@ -151,7 +151,10 @@ void TForm1::FormActivate() {
     Close();
     return;
   }
-  platform::DeleteFileByName(output);  // whether it existed or could go is not looked at
+  // An existing FLAC file is left alone until the new one is whole and replaces it
+  // in one step: a conversion that fails or is stopped leaves it as it was. The new
+  // one takes the input's permissions and times.
+  FLACOut1->AttributesFrom = input;
   FLACOut1->SetCompressionLevel(2);
   FLACOut1->GetTags().Clear();
   FLACOut1->Run();
@@ -166,9 +169,16 @@ void TForm1::FLACOut1Progress(TAuOutput* /*sender*/) {
 
 void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
   FLACOut1->Stop(false);
-  const std::int64_t short_by = WaveIn1->FramesShort();
-  if (short_by > 0 && FLACOut1->GetExceptionMessage().empty() && watch.OnEndedEarly)
-    watch.OnEndedEarly(short_by);
+  if (FLACOut1->GetExceptionMessage().empty()) {
+    const std::int64_t short_by = WaveIn1->FramesShort();
+    if (short_by > 0 && watch.OnEndedEarly) watch.OnEndedEarly(short_by);
+    if (const std::string& warning = FLACOut1->GetAttributeWarning(); !warning.empty()) {
+      if (watch.OnWarning)
+        watch.OnWarning(warning);
+      else
+        platform::ShowWarning(warning);
+    }
+  }
   Close();
 }
 

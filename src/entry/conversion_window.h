@@ -78,6 +78,10 @@ struct TConversionWatch {
   /// After a conversion that ended well: the input ended `frames` sample frames before
   /// its data chunk said it would (what was there was converted).
   std::function<void(std::int64_t frames)> OnEndedEarly;
+  /// After a conversion that ended well: something around the samples could not be
+  /// kept (the file's permissions or times), in the system's words. Without this
+  /// handler the text goes where the platform puts warnings (platform::ShowWarning).
+  std::function<void(const std::string& text)> OnWarning;
 };
 /// Sets the watch for the conversions from now on (an empty one to stop). Host thread.
 void WatchConversions(TConversionWatch watch);

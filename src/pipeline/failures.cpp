@@ -22,6 +22,7 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faNotRegularFile: return "{} is not a regular file.";
     case F::faFileFailure: return "{}: {}";
     case F::faNotWritten: return "The file could not be written.";
+    case F::faAttributesNotKept: return "{}: the input's permissions and times were not copied: {}";
 
     case F::faNotWave: return "The file is not a WAV file.";
     case F::faNoFormat: return "The WAV file has no format chunk.";

@@ -36,6 +36,7 @@ enum class TFailure : std::uint8_t {
   faNotRegularFile,         ///< an input that is a pipe, a device or a socket: {name}
   faFileFailure,            ///< what the system said about a file: {name} {system text}
   faNotWritten,             ///< a write that failed without the system saying why
+  faAttributesNotKept,      ///< (a warning) the input's permissions or times not given: {name} {system text}
 
   // The WAV reader.
   faNotWave,           ///< no RIFF, RF64 or Wave64 header in the first 8192 bytes

@@ -4,6 +4,7 @@
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "pipeline/au_exception.h"
 #include "pipeline/failures.h"
@@ -13,14 +14,7 @@
 
 namespace vornek {
 
-TAuFileOut::~TAuFileOut() {
-  // A run always ends with its Done; this only guards a file left by a descendant that
-  // never closed it.
-  if (!TemporaryFileName.empty()) {
-    Stream.reset();
-    platform::DeleteFileByName(TemporaryFileName);
-  }
-}
+TAuFileOut::~TAuFileOut() = default;
 
 void TAuFileOut::SetFileName(const std::string& name) {
   WideFileName = platform::AnsiToWide(name);
@@ -34,7 +28,8 @@ void TAuFileOut::SetWideFileName(const std::u16string& name) {
 
 void TAuFileOut::OpenOutputFile() {
   if (WideFileName.empty()) Raise(TFailure::faOutputNameNotAssigned);
-  TemporaryFileName.clear();
+  NewFile = nullptr;
+  AttributeWarning.clear();
   std::error_code error;
   if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
     try {
@@ -46,37 +41,30 @@ void TAuFileOut::OpenOutputFile() {
     return;
   }
   std::string failure;
-  std::u16string temporary;
-  platform::File file = platform::File::CreateBeside(WideFileName, temporary, failure);
+  platform::File file = platform::File::CreateFor(WideFileName, AttributesFrom, failure);
   if (!file) Raise(TFailure::faFileFailure, {FileName, failure});
-  TemporaryFileName = temporary;
-  Stream = std::make_unique<TAuFileStream>(std::move(file), FileName);
+  auto stream = std::make_unique<TAuFileStream>(std::move(file), FileName);
+  NewFile = stream.get();
+  Stream = std::move(stream);
 }
 
 void TAuFileOut::CloseOutputFile(bool keep) {
   if (!Stream) return;
+  TAuFileStream* const new_file = std::exchange(NewFile, nullptr);
   std::string failure;
   if (keep) {
     try {
-      Stream->Flush();
+      if (new_file != nullptr) {
+        const std::string warning = new_file->PutInPlace(WideFileName, AttributesFrom);
+        if (!warning.empty()) AttributeWarning = FailureText(TFailure::faAttributesNotKept, {FileName, warning});
+      } else {
+        Stream->Flush();
+      }
     } catch (const std::exception& e) {
       failure = e.what();  // names the file already
-      keep = false;
     }
   }
-  Stream.reset();
-  if (TemporaryFileName.empty()) {
-    if (!failure.empty()) throw EAuException(failure);
-    return;
-  }
-  const std::u16string temporary = std::move(TemporaryFileName);
-  TemporaryFileName.clear();
-  std::string move_failure;
-  if (keep && !platform::MoveReplacing(temporary, WideFileName, move_failure)) {
-    failure = FailureText(TFailure::faFileFailure, {FileName, move_failure});
-    keep = false;
-  }
-  if (!keep) platform::DeleteFileByName(temporary);
+  Stream.reset();  // a new file that was not put in place goes with it
   if (!failure.empty()) throw EAuException(failure);
 }
 

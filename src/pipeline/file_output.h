@@ -11,6 +11,8 @@
 
 namespace vornek {
 
+class TAuFileStream;
+
 class TAuStreamedOutput : public TAuOutput {
  public:
   TAuStreamedOutput() = default;
@@ -30,9 +32,12 @@ class TAuStreamedOutput : public TAuOutput {
 /// (CloseOutputFile).
 ///
 /// Nothing but a whole file ever stands at FileName: the run writes a new file of its
-/// own, under a hidden name beside FileName, and only a run that ends well moves it to
-/// FileName (replacing what stands there; a link is replaced, never followed). The file
-/// of a failed run is removed, and so is that of a stopped run unless KeepStoppedFile.
+/// own beside FileName (platform::File::CreateFor: unnamed on Linux, under a hidden
+/// name elsewhere), and only a run that ends well gives it the name FileName, replacing
+/// what stands there in one step (a link is replaced, never followed). Until then a
+/// file at FileName is not touched: a failed or stopped run leaves it as it was. The
+/// file of a failed run is removed, and so is that of a stopped run unless
+/// KeepStoppedFile.
 /// (Writing an existing file in place, OpenExisting, is the one other way; nothing in
 /// Vornek takes it.)
 class TAuFileOut : public TAuStreamedOutput {
@@ -53,22 +58,32 @@ class TAuFileOut : public TAuStreamedOutput {
   /// it like the file of a failed run (false). Set before Run.
   bool KeepStoppedFile = true;
 
+  /// A file (the input) whose permission bits and times the written file takes when
+  /// it is put in place; empty: the system's defaults. Set before Run.
+  std::u16string AttributesFrom;
+
+  /// After a run: why the written file did not take AttributesFrom's attributes
+  /// (the system's text, naming FileName), or empty. Read once the run is done.
+  const std::string& GetAttributeWarning() const { return AttributeWarning; }
+
  protected:
-  /// Opens the run's file as Stream: a new file beside FileName under a hidden name,
-  /// or, with OpenExisting and an existing file, that file itself (written in place).
-  /// Raises, naming FileName, when it cannot. Worker thread, in Prepare.
+  /// Opens the run's file as Stream: a new file that is to become FileName, or, with
+  /// OpenExisting and an existing file, that file itself (written in place). Raises,
+  /// naming FileName, when it cannot. Worker thread, in Prepare.
   void OpenOutputFile();
-  /// Ends the run's file. With `keep`: writes what Stream still holds, closes it and
-  /// moves the file to FileName. Without: closes it and removes it. A failure to write
-  /// or to move is raised naming FileName, after the file has been removed. Does
-  /// nothing when no file is open. Worker thread, in Done.
+  /// Ends the run's file. With `keep`: writes what Stream still holds and gives the
+  /// new file the name FileName. Without: the new file goes. A failure to write or to
+  /// name it is raised naming FileName, after the file has gone. Does nothing when no
+  /// file is open. Worker thread, in Done.
   void CloseOutputFile(bool keep);
 
   std::string FileName;
   std::u16string WideFileName;
-  /// The hidden name the run's file is written under; empty when it is written in
-  /// place or no file is open.
-  std::u16string TemporaryFileName;
+
+ private:
+  /// Stream, when it is a new file to be put in place (not one written in place).
+  TAuFileStream* NewFile = nullptr;
+  std::string AttributeWarning;
 
   // Part of the component interface. Nothing in Vornek reads the name back or sets
   // OpenExisting, so the open-existing path, the only one that reads ShareMode and

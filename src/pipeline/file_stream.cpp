@@ -140,6 +140,13 @@ void TAuFileStream::Flush() {
   Settle();
 }
 
+std::string TAuFileStream::PutInPlace(const std::u16string& target, const std::u16string& like) {
+  Flush();
+  std::string error, warning;
+  if (!file_.PutInPlace(target, like, error, warning)) Fail(error);
+  return warning;
+}
+
 std::size_t TAuFileStream::Read(void* buffer, std::size_t count) {
   Flush();
   std::string error;

@@ -32,7 +32,7 @@ class TAuFileStream : public TStream {
   /// reading must be a regular file: a folder, a device, a pipe or a socket is refused
   /// without waiting on it.
   TAuFileStream(const std::u16string& file_name, std::uint16_t mode, std::uint32_t rights = 0);
-  /// A stream over a file opened already (one made by platform::File::CreateBeside).
+  /// A stream over a file opened already (one made by platform::File::CreateFor).
   /// A non-empty `label` names the file in every failure the stream raises
   /// ("song.flac: No space left on device"); without one the system's text stands alone.
   TAuFileStream(platform::File file, std::string label);
@@ -43,6 +43,13 @@ class TAuFileStream : public TStream {
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Size() override;
   void Flush() override;
+
+  /// Writes what is gathered, then gives a file made by platform::File::CreateFor the
+  /// name `target`, taking the attributes of `like` (platform::File::PutInPlace).
+  /// Raises when either fails, and the file then stays unnamed. Returns the system's
+  /// text for attributes that could not be taken (empty when all were). Nothing may be
+  /// read or written afterwards.
+  std::string PutInPlace(const std::u16string& target, const std::u16string& like);
 
  private:
   static constexpr std::size_t kGatherBytes = 512u << 10;

@@ -7,9 +7,11 @@ namespace vornek::platform {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_), share_(other.share_) {
+File::File(File&& other) noexcept
+    : handle_(other.handle_), share_(other.share_), pending_name_(std::move(other.pending_name_)) {
   other.handle_ = -1;
   other.share_ = nullptr;
+  other.pending_name_.clear();
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -17,8 +19,10 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = other.handle_;
     share_ = other.share_;
+    pending_name_ = std::move(other.pending_name_);
     other.handle_ = -1;
     other.share_ = nullptr;
+    other.pending_name_.clear();
   }
   return *this;
 }

@@ -7,11 +7,14 @@
 // the same file are allowed (0x00 and 0x10 none, 0x20 read, 0x30 write, 0x40 both).
 // A failure carries the system's own text for its error.
 //
-// A file that is written for others to find (the FLAC file) is made with CreateBeside
-// and MoveReplacing: it is written under a hidden name of its own, next to the name it
-// is meant for, and moved there only when it is whole. Neither ever follows a link or
-// opens a file that was already there, so a name planted by someone else cannot turn
-// the write towards another file.
+// A file that is written for others to find (the FLAC file) is made with CreateFor and
+// given its name by PutInPlace only when it is whole; until then it has no name on
+// Linux (an unnamed file in the target's folder, which nothing outlives: a killed run
+// leaves no trace), and elsewhere a hidden name of its own beside the target, removed
+// with the file if it is never put in place. Neither ever follows a link or opens a
+// file that was already there, so a name planted by someone else cannot turn the
+// write towards another file, and whatever stands at the target is touched only by
+// the one step that replaces it with the whole new file.
 #pragma once
 
 #include <cstddef>
@@ -42,11 +45,26 @@ class File {
   /// `error` holds the system's text for the error.
   static File Open(const std::u16string& name, std::uint16_t mode, std::string& error);
 
-  /// Creates a new, empty file for reading and writing in the folder of `target`,
-  /// under a hidden name that no file had (returned in `name`); shared with nobody.
-  /// Never follows a link, never opens an existing file. Refuses, with the system's
-  /// text, a `target` that is a folder or a name too long for its folder.
-  static File CreateBeside(const std::u16string& target, std::u16string& name, std::string& error);
+  /// Creates a new, empty file for reading and writing that is to become `target`
+  /// (see above); shared with nobody. Refuses at once, with the system's text, what
+  /// would only fail once the file is whole: a `target` that is a folder, a name too
+  /// long for its folder, or (POSIX) an existing `target` in a sticky folder that this
+  /// user may not replace. When `like` names a file, the new file is readable by no
+  /// one else until PutInPlace gives it that file's permission bits.
+  static File CreateFor(const std::u16string& target, const std::u16string& like, std::string& error);
+
+  /// Gives a file made by CreateFor the name `target`, replacing what stands there in
+  /// one step. Before that, the file's bytes reach the disk, and the file takes the
+  /// permission bits and the access and modification times of the file `like` names
+  /// (none when `like` is empty; Windows keeps the folder's inherited permissions and
+  /// takes the times only) and, where it replaces a file and the system lets it, that
+  /// file's owner and group. After it, the folder's entry reaches the disk too. Failing
+  /// to take the attributes does not stop the move: the system's text for it is put in
+  /// `warning`. On failure the file stays unnamed (it goes when closed), whatever stood
+  /// at `target` is left as it was, and `error` holds the system's text. The file may
+  /// be closed once this returns (Windows closes it to move it).
+  bool PutInPlace(const std::u16string& target, const std::u16string& like, std::string& error,
+                  std::string& warning);
 
   explicit operator bool() const { return handle_ >= 0; }
 
@@ -74,6 +92,9 @@ class File {
   void Close();
   std::intptr_t handle_ = -1;
   ShareEntry* share_ = nullptr;
+  /// The hidden name of a file CreateFor made that has one, until it is put in place;
+  /// the file goes with its handle.
+  std::u16string pending_name_;
 };
 
 /// True when both names exist and name the same file (not merely the same spelling:
@@ -82,9 +103,5 @@ bool SameFile(const std::u16string& a, const std::u16string& b);
 
 /// Deletes a file by name; returns whether it was deleted. A link is removed itself.
 bool DeleteFileByName(const std::u16string& name);
-
-/// Moves the file `from` to the name `to`, replacing whatever stands there (a link at
-/// `to` is replaced, never followed). On failure `error` holds the system's text.
-bool MoveReplacing(const std::u16string& from, const std::u16string& to, std::string& error);
 
 }  // namespace vornek::platform

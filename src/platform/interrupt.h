@@ -16,8 +16,14 @@ namespace vornek::platform {
 /// Meant for the command, not the library.
 void SetInterruptHandler(std::function<void(int status)> handler);
 
-/// Writes to a pipe whose reader has gone fail with an error instead of ending the
-/// program (POSIX; nothing to do on Windows). Meant for the command.
-void IgnoreClosedPipes();
+/// Writes to a pipe whose reader has gone, and writes past the file size limit, fail
+/// with an error instead of ending the program (POSIX: SIGPIPE and SIGXFSZ ignored;
+/// nothing to do on Windows). Meant for the command.
+void IgnoreWriteSignals();
+
+/// Opens the null device on each of standard input, output and error that is closed,
+/// so that a program started without them (cron, a daemon) never takes a file of its
+/// own for one (POSIX; nothing to do on Windows). Meant for the command, first thing.
+void GuardStandardStreams();
 
 }  // namespace vornek::platform

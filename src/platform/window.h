@@ -73,6 +73,11 @@ void ProcessMessages();
 /// owned by the owner window; returns when it has been dismissed.
 void ShowMessage(const std::string& text);
 
+/// Tells of something that went less well than it should without failing the
+/// conversion: on POSIX "warning: TEXT" on standard error, on Windows the debugger's
+/// output (a library shows no box for what is not a failure).
+void ShowWarning(const std::string& text);
+
 /// Where message box texts go instead of a box; null restores the default (standard
 /// error on POSIX, a real box on Windows). The command sets one; the library never does.
 using MessageSink = std::function<void(const std::string& text)>;

@@ -150,23 +150,27 @@ void TChunkWalker::TakeDs64(const TChunk& ds64) {
   if (ds64.Size < body.size() || ReadBody(ds64, body.data(), body.size()) < body.size())
     Raise(TFailure::faDs64TooShort);
   ds64_data_size_ = Le64(&body[8]);
-  ds64_table_entries_ = Le32(&body[24]);
-  if (ds64_table_entries_ > (ds64.Size - kDs64FixedBytes) / kDs64EntryBytes)
-    Raise(TFailure::faDs64TooShort);
-  ds64_table_ = ds64.Body + static_cast<std::int64_t>(kDs64FixedBytes);
+  const std::uint32_t entries = Le32(&body[24]);
+  if (entries > (ds64.Size - kDs64FixedBytes) / kDs64EntryBytes) Raise(TFailure::faDs64TooShort);
+  // The table is read once: looking it up for every chunk a hostile file sizes through
+  // it would read it again for each.
+  std::vector<std::uint8_t> table(std::min(entries, kDs64EntriesSearched) * kDs64EntryBytes);
+  const std::int64_t table_at = ds64.Body + static_cast<std::int64_t>(kDs64FixedBytes);
+  table.resize(reader_.ReadAt(table_at, table.data(), table.size()) / kDs64EntryBytes * kDs64EntryBytes);
+  ds64_table_.clear();
+  for (std::size_t at = 0; at < table.size(); at += kDs64EntryBytes) {
+    TDs64Entry& entry = ds64_table_.emplace_back();
+    std::copy_n(&table[at], 4, entry.Id.begin());
+    entry.Size = Le64(&table[at + 4]);
+  }
   have_ds64_ = true;
 }
 
 std::uint64_t TChunkWalker::Ds64Size(const TChunk& chunk) {
   if (have_ds64_) {
     if (chunk.Is("data")) return ds64_data_size_;
-    const std::uint32_t entries = std::min(ds64_table_entries_, kDs64EntriesSearched);
-    for (std::uint32_t i = 0; i < entries; ++i) {
-      std::array<std::uint8_t, kDs64EntryBytes> entry;
-      const std::int64_t at = ds64_table_ + static_cast<std::int64_t>(i * kDs64EntryBytes);
-      if (reader_.ReadAt(at, entry.data(), entry.size()) < entry.size()) break;
-      if (std::equal(chunk.Id.begin(), chunk.Id.end(), entry.begin())) return Le64(&entry[4]);
-    }
+    for (const TDs64Entry& entry : ds64_table_)
+      if (entry.Id == chunk.Id) return entry.Size;
   }
   Raise(TFailure::faDs64Missing, chunk.IdText());
 }

@@ -153,11 +153,15 @@ class TChunkWalker {
   TBufferedReader reader_;
   TChunkLayout layout_ = kRiffChunks;
   std::int64_t at_ = 0;  ///< where the walk stands
-  /// RF64: what "ds64" holds, once it has been passed.
+  /// RF64: what "ds64" holds, once it has been passed: the "data" size and the table
+  /// of other chunks' sizes (its first entries, read once).
+  struct TDs64Entry {
+    std::array<std::uint8_t, 4> Id;
+    std::uint64_t Size;
+  };
   bool have_ds64_ = false;
   std::uint64_t ds64_data_size_ = 0;
-  std::int64_t ds64_table_ = 0;          ///< stream offset of its table of other sizes
-  std::uint32_t ds64_table_entries_ = 0;
+  std::vector<TDs64Entry> ds64_table_;
 };
 
 }  // namespace vornek

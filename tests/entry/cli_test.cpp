@@ -164,21 +164,6 @@ TEST(Cli, MpegLayer3InWavBecomesA16BitFlac) {
   EXPECT_NEAR(static_cast<double>(d.total), 72000.0, 2 * 1152.0);
 }
 
-/// The hidden file a conversion of `stem`.wav is being written to, once it holds more
-/// than `bytes` (empty if none appears within the time).
-std::string WaitForHiddenOutput(const TempDir& dir, const std::string& stem, std::uintmax_t bytes) {
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    for (const std::string& name : dir.Names()) {
-      if (name.rfind("." + stem + ".flac.", 0) != 0) continue;
-      std::error_code gone;
-      if (std::filesystem::file_size(dir.File(name), gone) > bytes && !gone) return name;
-    }
-    std::this_thread::sleep_for(1ms);
-  }
-  return {};
-}
-
 // Ctrl-C, and the requests to end that a session or a service sends, stop the
 // conversion in progress: it leaves nothing behind, the next file is not started, and
 // the exit status tells which signal came.
@@ -188,12 +173,12 @@ TEST(Cli, AnInterruptStopsTheConversionAndLeavesNothing) {
     TempDir dir;
     WriteWav(dir, "long.wav", 44100 * 300);
     WriteWav(dir, "next.wav", 100);
-    std::string hidden;
+    std::string under_way;
     const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&, sig = signal](int pid) {
-      hidden = WaitForHiddenOutput(dir, "long", 4096);
+      under_way = WaitForFileUnderWay(pid, dir.Path().string(), 4096);
       ::kill(pid, sig);
     });
-    EXPECT_FALSE(hidden.empty()) << "the FLAC is written under a hidden name";
+    EXPECT_FALSE(under_way.empty()) << "the FLAC was being written when the signal came";
     EXPECT_EQ(r.status, status) << r.err << " signal " << r.signal << (r.hung ? " hung" : "");
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"long.wav", "next.wav"}))
         << "neither a FLAC file nor the hidden one is left, and next.wav was not started";

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,12 +82,34 @@ TEST_F(Convert, TwoCallsInARowBothWork) {
   }
 }
 
-TEST_F(Convert, AMissingInputShowsOneMessageAndTheOldOutputIsGone) {
-  WriteBytes(dir_.File("gone.flac"), {1, 2, 3});
-  Messages messages;
-  ConvertFile(0, dir_.File("gone.wav").c_str());
-  EXPECT_EQ(messages.texts, std::vector<std::string>{std::strerror(ENOENT)});
-  EXPECT_EQ(dir_.Names(), std::vector<std::string>{}) << "deleted before the run, and nothing left by it";
+// An existing FLAC file is touched only by the rename that replaces it with a whole
+// new one: every conversion that fails leaves it byte for byte.
+TEST_F(Convert, AFailedConversionLeavesTheExistingFlacAsItWas) {
+  const std::vector<std::uint8_t> good = {'f', 'L', 'a', 'C', 1, 2, 3};
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& wav)> make_input;
+    std::string failure;
+  };
+  const Case cases[] = {
+      {"missing input", [](const std::string&) {}, std::strerror(ENOENT)},
+      {"not a WAV file", [](const std::string& wav) { WriteBytes(wav, {'h', 'e', 'l', 'l', 'o'}); },
+       FailureText(TFailure::faNotWave)},
+      {"no audio data",
+       [](const std::string& wav) { WriteBytes(wav, Riff({{"fmt ", FmtBody(1, 2, 44100, 16, 4)}})); },
+       FailureText(TFailure::faNoData)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteBytes(dir.File("song.flac"), good);
+    c.make_input(dir.File("song.wav"));
+    Messages messages;
+    ConvertFile(0, dir.File("song.wav").c_str());
+    ASSERT_EQ(messages.texts.size(), 1u);
+    EXPECT_NE(messages.texts[0].find(c.failure), std::string::npos) << messages.texts[0];
+    EXPECT_EQ(ReadBytes(dir.File("song.flac")), good);
+  }
 }
 
 TEST_F(Convert, AnUnusableWavShowsTheReadersText) {

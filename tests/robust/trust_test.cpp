@@ -9,9 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,11 +33,46 @@ CliRun RunCli(const std::string& folder, const std::vector<std::string>& args) {
   return RunVornek(VORNEK_CLI_FILE, folder, args, nullptr, std::chrono::seconds(20));
 }
 
+/// The same, with `in_child` run in the child before the command starts and
+/// `while_running` called with its process id.
+CliRun RunCliWith(const std::string& folder, const std::vector<std::string>& args,
+                  const std::function<void()>& in_child, const std::function<void(int pid)>& while_running = nullptr) {
+  return RunVornek(VORNEK_CLI_FILE, folder, args, while_running, std::chrono::seconds(60), in_child);
+}
+
 /// A 16-bit stereo file of the test signal (with `seed`), and its samples.
 std::vector<std::int32_t> WriteWav(const std::string& path, std::size_t frames, std::uint32_t seed = 1) {
   std::vector<std::int32_t> samples = TestSignal(frames, 2, 16, seed);
   WriteBytes(path, SimpleWav(1, 2, 44100, 16, ToPcm(samples, 16)));
   return samples;
+}
+
+/// A FLAC file that stands at a name before a conversion: its bytes, its mode, its time.
+struct StandingFile {
+  Bytes bytes;
+  struct stat info {};
+  static StandingFile At(const std::string& path) {
+    StandingFile file;
+    file.bytes = ReadBytes(path);
+    ::lstat(path.c_str(), &file.info);
+    return file;
+  }
+  bool operator==(const StandingFile& other) const {
+    return bytes == other.bytes && info.st_ino == other.info.st_ino && info.st_mode == other.info.st_mode &&
+           info.st_uid == other.info.st_uid && info.st_mtim.tv_sec == other.info.st_mtim.tv_sec;
+  }
+};
+
+/// Puts a good FLAC file at `path` (the conversion of other samples), private and old.
+StandingFile PutGoodFlac(const std::string& path) {
+  const TempDir scratch;
+  WriteWav(scratch.File("old.wav"), 3000, 9);
+  if (RunCli(scratch.Path().string(), {"-q", "old.wav"}).status != 0) return {};
+  fs::copy_file(scratch.File("old.flac"), path, fs::copy_options::overwrite_existing);
+  ::chmod(path.c_str(), 0640);
+  const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), old_times, 0);
+  return StandingFile::At(path);
 }
 
 TEST(Trust, ALinkAtTheFlacNameIsReplacedNeverWrittenThrough) {
@@ -164,6 +203,144 @@ TEST(Trust, AClosedOutputPipeDoesNotStopTheConversions) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_TRUE(DecodeFlac(dir.File("a.flac")).ok);
   EXPECT_TRUE(DecodeFlac(dir.File("b.flac")).ok);
+}
+
+// A FLAC file that stands at the output name is touched only by the rename that
+// replaces it with a whole new one: whatever ends a conversion early leaves it as it
+// was, and leaves nothing else behind.
+TEST(Trust, AConversionThatEndsEarlyLeavesTheExistingFlacAsItWas) {
+  struct Case {
+    std::string name;
+    std::function<void(const TempDir&)> make_input;
+    std::function<void()> in_child;
+    std::function<void(int pid, const TempDir&)> while_running;
+    int status;          ///< the command's exit status, or 0 when a signal ends it
+    int signal = 0;      ///< the signal that ends it
+    std::string said;    ///< after "vornek: song.wav: "; empty: not looked at
+  };
+  const auto long_wav = [](const TempDir& dir) { WriteWav(dir.File("song.wav"), 44100 * 120); };
+  const auto stop_with = [](int sig) {
+    return [sig](int pid, const TempDir& dir) {
+      EXPECT_FALSE(WaitForFileUnderWay(pid, dir.Path().string(), 4096).empty());
+      ::kill(pid, sig);
+    };
+  };
+  const std::vector<Case> cases = {
+      {"missing input", [](const TempDir&) {}, nullptr, nullptr, 1, 0, std::strerror(ENOENT)},
+      {"not a WAV file", [](const TempDir& dir) { WriteBytes(dir.File("song.wav"), {'h', 'i'}); }, nullptr,
+       nullptr, 1, 0, "The file is not a WAV file."},
+      {"file size limit (ulimit -f)", long_wav,
+       [] {
+         const struct rlimit limit = {64 << 10, 64 << 10};
+         ::setrlimit(RLIMIT_FSIZE, &limit);
+       },
+       nullptr, 1, 0, std::string("song.flac: ") + std::strerror(EFBIG)},
+      {"Ctrl-C", long_wav, nullptr, stop_with(SIGINT), 130, 0, ""},
+      {"SIGTERM", long_wav, nullptr, stop_with(SIGTERM), 143, 0, ""},
+      {"SIGHUP", long_wav, nullptr, stop_with(SIGHUP), 129, 0, ""},
+      {"SIGKILL", long_wav, nullptr, stop_with(SIGKILL), 0, SIGKILL, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const StandingFile before = PutGoodFlac(dir.File("song.flac"));
+    ASSERT_FALSE(before.bytes.empty());
+    c.make_input(dir);
+    const std::vector<std::string> names = dir.Names();
+    const CliRun run = RunCliWith(dir.Path().string(), {"song.wav"}, c.in_child,
+                                  c.while_running ? [&](int pid) { c.while_running(pid, dir); }
+                                                  : std::function<void(int)>());
+    if (c.signal != 0) {
+      EXPECT_EQ(run.signal, c.signal);
+    } else {
+      EXPECT_EQ(run.status, c.status) << run.err;
+    }
+    if (!c.said.empty()) {
+      EXPECT_EQ(run.err, "vornek: song.wav: " + c.said + "\n");
+    }
+    EXPECT_TRUE(StandingFile::At(dir.File("song.flac")) == before) << "the old FLAC was changed";
+    EXPECT_EQ(dir.Names(), names) << "something was left behind";
+  }
+}
+
+// Started with standard input, output and error closed (cron, a daemon), the command
+// converts a batch as it would with them open: nothing it opens is taken for one.
+TEST(Trust, ClosedStandardStreamsChangeNothing) {
+  TempDir dir;
+  std::vector<std::vector<std::int32_t>> samples;
+  for (const char* name : {"a.wav", "b.wav", "c.wav"}) samples.push_back(WriteWav(dir.File(name), 50000));
+  const CliRun run = RunCliWith(dir.Path().string(), {"a.wav", "b.wav", "c.wav"}, [] {
+    ::close(0);
+    ::close(1);
+    ::close(2);
+  });
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 0);
+  const char* flacs[] = {"a.flac", "b.flac", "c.flac"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Decoded d = DecodeFlac(dir.File(flacs[i]));
+    ASSERT_TRUE(d.ok) << flacs[i];
+    EXPECT_EQ(d.samples, samples[i]) << flacs[i];
+  }
+}
+
+// The FLAC file takes the input's permission bits and times, as flac's does: a private
+// WAV never becomes a FLAC others can read. A FLAC it replaces lends it nothing but its
+// owner and group (for root, who may give a file to another user).
+TEST(Trust, TheFlacTakesTheInputsModeAndTimesAndTheReplacedFilesOwner) {
+  struct Case {
+    mode_t input_mode;
+    bool replaces;
+  };
+  for (const Case c : {Case{0600, false}, Case{0644, false}, Case{0640, true}, Case{0604, true}}) {
+    SCOPED_TRACE(std::to_string(c.input_mode) + (c.replaces ? " replacing" : ""));
+    TempDir dir;
+    WriteWav(dir.File("song.wav"), 3000);
+    ::chmod(dir.File("song.wav").c_str(), c.input_mode);
+    const struct timespec times[2] = {{1100000000, 250}, {1200000000, 500}};
+    ::utimensat(AT_FDCWD, dir.File("song.wav").c_str(), times, 0);
+    uid_t owner = ::geteuid();
+    gid_t group = ::getegid();
+    if (c.replaces) {
+      PutGoodFlac(dir.File("song.flac"));
+      ::chmod(dir.File("song.flac").c_str(), 0666);
+      if (::geteuid() == 0 && ::chown(dir.File("song.flac").c_str(), 4242, 4343) == 0) {
+        owner = 4242;
+        group = 4343;
+      }
+    }
+    const CliRun run = RunCli(dir.Path().string(), {"-q", "song.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    struct stat flac {};
+    ASSERT_EQ(::stat(dir.File("song.flac").c_str(), &flac), 0);
+    EXPECT_EQ(flac.st_mode & 07777, c.input_mode);
+    EXPECT_EQ(flac.st_mtim.tv_sec, times[1].tv_sec);
+    EXPECT_EQ(flac.st_mtim.tv_nsec, times[1].tv_nsec);
+    EXPECT_EQ(flac.st_uid, owner);
+    EXPECT_EQ(flac.st_gid, group);
+  }
+}
+
+// In a sticky folder (/tmp) another user's FLAC cannot be replaced: that is said at
+// once, before anything is encoded, in the system's words, and nothing is changed.
+TEST(Trust, AFlacThatMayNotBeReplacedIsRefusedBeforeEncoding) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to act as two users";
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 01777), 0);
+  WriteWav(dir.File("song.wav"), 3000);
+  ::chmod(dir.File("song.wav").c_str(), 0644);
+  const StandingFile before = PutGoodFlac(dir.File("song.flac"));
+  ASSERT_EQ(::chown(dir.File("song.flac").c_str(), 4242, 4242), 0);
+  const StandingFile owned = StandingFile::At(dir.File("song.flac"));
+  const std::vector<std::string> names = dir.Names();
+  const CliRun run = RunCliWith(dir.Path().string(), {"song.wav"}, [] {
+    if (::setgid(4343) != 0 || ::setuid(4343) != 0) ::_exit(96);
+  });
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.err, std::string("vornek: song.wav: song.flac: ") + std::strerror(EPERM) + "\n");
+  EXPECT_TRUE(StandingFile::At(dir.File("song.flac")) == owned);
+  EXPECT_EQ(dir.Names(), names);
 }
 
 }  // namespace

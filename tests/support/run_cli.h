@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,9 +21,19 @@ struct CliRun {
 
 /// Runs `program args...` (the built `vornek`) in `folder`, killing it if it runs past
 /// `limit`. `while_running`, if set, is called with the process id once it has started.
+/// `in_child`, if set, runs in the child just before the program starts (after its
+/// output was sent to the files `out` and `err` are read from): to close descriptors,
+/// set limits or become another user. It may only make system calls.
 CliRun RunVornek(const std::string& program, const std::string& folder,
                  const std::vector<std::string>& args,
                  const std::function<void(int pid)>& while_running = nullptr,
-                 std::chrono::seconds limit = std::chrono::seconds(60));
+                 std::chrono::seconds limit = std::chrono::seconds(60),
+                 const std::function<void()>& in_child = nullptr);
+
+/// The file the process `pid` is writing in `folder`, once it holds more than `bytes`:
+/// its descriptor's target as /proc shows it ("FOLDER/#123 (deleted)" for a file that
+/// has no name yet, the hidden name otherwise). Empty if none shows within `limit`.
+std::string WaitForFileUnderWay(int pid, const std::string& folder, std::uintmax_t bytes,
+                                std::chrono::seconds limit = std::chrono::seconds(20));
 
 }  // namespace vornek::test

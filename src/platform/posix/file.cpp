@@ -36,6 +36,48 @@ std::list<File::ShareEntry>& ShareTable() {
 
 std::string ErrorText(int code) { return std::strerror(code); }
 
+/// Moves a descriptor that landed on 0, 1 or 2 (a program started with those closed)
+/// above them, so that nothing written to standard output or error can reach a file
+/// of Vornek's. Closes `fd` when it cannot be moved.
+int AboveStandardStreams(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return moved;
+}
+
+/// The folder part of `path` with its slash ("" for a bare name), and the name.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {std::string(), path};
+  return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+std::string FolderOrDot(const std::string& folder) { return folder.empty() ? "." : folder; }
+
+/// A hidden name beside `base` in `folder`, cut to fit a folder whose names hold at
+/// most `name_max` bytes: "." before, "." and six random letters after.
+std::string HiddenName(const std::string& folder, const std::string& base, long name_max) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  constexpr std::size_t kDecoration = 8;
+  const std::size_t room = static_cast<std::size_t>(name_max) > kDecoration ? static_cast<std::size_t>(name_max) - kDecoration : 0;
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::string name = folder + "." + base.substr(0, room) + ".";
+  for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+  return name;
+}
+
+/// Whether this user may replace (unlink or rename over) `existing` in `folder`: a
+/// sticky folder lets only the owner of the file or of the folder do that, and root.
+bool MayReplace(const struct stat& existing, const std::string& folder) {
+  struct stat dir {};
+  if (::stat(FolderOrDot(folder).c_str(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0) return true;
+  const uid_t me = ::geteuid();
+  return me == 0 || me == existing.st_uid || me == dir.st_uid;
+}
+
 }  // namespace
 
 void File::Close() {
@@ -52,6 +94,10 @@ void File::Close() {
   if (handle_ >= 0) {
     ::close(static_cast<int>(handle_));
     handle_ = -1;
+  }
+  if (!pending_name_.empty()) {
+    ::unlink(WideToAnsi(pending_name_).c_str());
+    pending_name_.clear();
   }
 }
 
@@ -71,7 +117,7 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
   int flags = O_CLOEXEC | O_NONBLOCK | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
   if (writes) flags |= O_NOFOLLOW;
   if (create) flags |= O_CREAT;  // emptied below, once sharing allows it
-  const int fd = ::open(WideToAnsi(name).c_str(), flags, 0666);
+  const int fd = AboveStandardStreams(::open(WideToAnsi(name).c_str(), flags, 0666));
   if (fd < 0) {
     error = ErrorText(errno);
     return File();
@@ -88,34 +134,45 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
   return file;
 }
 
-File File::CreateBeside(const std::u16string& target, std::u16string& name, std::string& error) {
+File File::CreateFor(const std::u16string& target, const std::u16string& like, std::string& error) {
   const std::string path = WideToAnsi(target);
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    error = ErrorText(EISDIR);
-    return File();
+  const auto [folder, base] = SplitPath(path);
+  struct stat existing {};
+  if (::lstat(path.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) {
+      error = ErrorText(EISDIR);
+      return File();
+    }
+    if (!MayReplace(existing, folder)) {
+      error = ErrorText(EPERM);
+      return File();
+    }
   }
   // The target's own name must fit its folder: it is checked now, not when the whole
-  // file has been written. The hidden name is cut to fit where the target just fits.
-  long name_max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  // file has been written.
+  long name_max = ::pathconf(FolderOrDot(folder).c_str(), _PC_NAME_MAX);
   if (name_max <= 0) name_max = NAME_MAX;
   if (base.size() > static_cast<std::size_t>(name_max)) {
     error = ErrorText(ENAMETOOLONG);
     return File();
   }
-  constexpr std::size_t kDecoration = 8;  // "." before, "." and six characters after
-  const std::string kept = base.substr(0, static_cast<std::size_t>(name_max) > kDecoration
-                                              ? static_cast<std::size_t>(name_max) - kDecoration
-                                              : 0);
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::random_device random;
+  const mode_t mode = like.empty() ? 0666 : 0600;
+
+  // Unnamed first. It can be named later only through /proc (linkat of the open file),
+  // so without /proc it is not used; a file system that cannot make unnamed files
+  // refuses the open, and the hidden name below is used instead.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    const int fd = AboveStandardStreams(::open(FolderOrDot(folder).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+    if (fd >= 0) return Adopt(fd, true, true, false, false, error);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+      error = ErrorText(errno);
+      return File();
+    }
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = folder + "." + kept + ".";
-    for (int i = 0; i < 6; ++i) candidate += kLetters[random() % (sizeof kLetters - 1)];
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const std::string candidate = HiddenName(folder, base, name_max);
+    const int fd =
+        AboveStandardStreams(::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (fd < 0) {
       if (errno == EEXIST) continue;
       error = ErrorText(errno);
@@ -126,11 +183,71 @@ File File::CreateBeside(const std::u16string& target, std::u16string& name, std:
       ::unlink(candidate.c_str());
       return file;
     }
-    name = AnsiToWide(candidate);
+    file.pending_name_ = AnsiToWide(candidate);
     return file;
   }
   error = ErrorText(EEXIST);
   return File();
+}
+
+bool File::PutInPlace(const std::u16string& target, const std::u16string& like, std::string& error,
+                      std::string& warning) {
+  const int fd = static_cast<int>(handle_);
+  const std::string path = WideToAnsi(target);
+  const auto [folder, base] = SplitPath(path);
+  // On the disk before it has a name: a power cut never leaves a named empty file.
+  if (::fsync(fd) != 0) {
+    error = ErrorText(errno);
+    return false;
+  }
+  // The owner and group of the file it replaces (root replacing another user's file
+  // keeps it theirs); a user who may not give files away keeps the new one.
+  struct stat replaced {}, mine {};
+  if (::lstat(path.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode) && ::fstat(fd, &mine) == 0 &&
+      (replaced.st_uid != mine.st_uid || replaced.st_gid != mine.st_gid)) {
+    [[maybe_unused]] const int ignored = ::fchown(fd, replaced.st_uid, replaced.st_gid);
+  }
+  if (!like.empty()) {
+    struct stat source {};
+    if (::stat(WideToAnsi(like).c_str(), &source) != 0) {
+      warning = ErrorText(errno);
+    } else {
+      const struct timespec times[2] = {source.st_atim, source.st_mtim};
+      if (::fchmod(fd, source.st_mode & 0777) != 0 || ::futimens(fd, times) != 0) warning = ErrorText(errno);
+    }
+  }
+
+  if (pending_name_.empty()) {
+    // Unnamed: linked under a hidden name of its own, which the rename then moves.
+    long name_max = ::pathconf(FolderOrDot(folder).c_str(), _PC_NAME_MAX);
+    if (name_max <= 0) name_max = NAME_MAX;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100 && pending_name_.empty(); ++attempt) {
+      const std::string candidate = HiddenName(folder, base, name_max);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        pending_name_ = AnsiToWide(candidate);
+      } else if (errno != EEXIST) {
+        error = ErrorText(errno);
+        return false;
+      }
+    }
+    if (pending_name_.empty()) {
+      error = ErrorText(EEXIST);
+      return false;
+    }
+  }
+  const std::string hidden = WideToAnsi(pending_name_);
+  if (::rename(hidden.c_str(), path.c_str()) != 0) {
+    error = ErrorText(errno);
+    return false;  // the hidden name goes with the file
+  }
+  pending_name_.clear();
+  const int dir = ::open(FolderOrDot(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
 }
 
 bool File::IsRegular() const {
@@ -233,12 +350,6 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
 
 bool DeleteFileByName(const std::u16string& name) {
   return ::unlink(WideToAnsi(name).c_str()) == 0;
-}
-
-bool MoveReplacing(const std::u16string& from, const std::u16string& to, std::string& error) {
-  if (::rename(WideToAnsi(from).c_str(), WideToAnsi(to).c_str()) == 0) return true;
-  error = ErrorText(errno);
-  return false;
 }
 
 }  // namespace vornek::platform

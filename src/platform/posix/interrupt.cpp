@@ -49,6 +49,15 @@ void SetInterruptHandler(std::function<void(int status)> handler) {
   static std::once_flag started;
   std::call_once(started, [] {
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return;
+    // Never on a standard stream's number, should one be closed: a line written there
+    // would be read as a signal.
+    for (int& fd : pipe_fds) {
+      if (fd > 2) continue;
+      const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+      ::close(fd);
+      fd = moved;
+    }
+    if (pipe_fds[0] < 0 || pipe_fds[1] < 0) return;
     std::thread(Watch).detach();  // lives as long as the program
   });
   const bool install = handler != nullptr;
@@ -63,11 +72,21 @@ void SetInterruptHandler(std::function<void(int status)> handler) {
   for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
 }
 
-void IgnoreClosedPipes() {
+void IgnoreWriteSignals() {
   struct sigaction action {};
   action.sa_handler = SIG_IGN;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGPIPE, &action, nullptr);
+  ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
+void GuardStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Opened in turn, so each takes the lowest free number: the one that is closed.
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) ::close(null);
+  }
 }
 
 }  // namespace vornek::platform

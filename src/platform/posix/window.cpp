@@ -125,6 +125,11 @@ void ShowMessage(const std::string& text) {
   }
 }
 
+void ShowWarning(const std::string& text) {
+  std::fprintf(stderr, "warning: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
 void SetMessageSink(MessageSink sink) {
   std::lock_guard lock(sink_mutex);
   Sink() = std::move(sink);

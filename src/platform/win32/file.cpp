@@ -69,6 +69,10 @@ DWORD ShareOf(std::uint16_t mode) {
 void File::Close() {
   if (handle_ >= 0) ::CloseHandle(Native(handle_));
   handle_ = -1;
+  if (!pending_name_.empty()) {
+    ::DeleteFileW(WideName(pending_name_));
+    pending_name_.clear();
+  }
 }
 
 File File::Open(const std::u16string& name, std::uint16_t mode, std::string& error) {
@@ -91,7 +95,7 @@ File File::Open(const std::u16string& name, std::uint16_t mode, std::string& err
   return file;
 }
 
-File File::CreateBeside(const std::u16string& target, std::u16string& name, std::string& error) {
+File File::CreateFor(const std::u16string& target, const std::u16string& /*like*/, std::string& error) {
   const DWORD attributes = ::GetFileAttributesW(WideName(target));
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     error = ErrorText(ERROR_ACCESS_DENIED);  // what creating a file over a folder says
@@ -118,7 +122,7 @@ File File::CreateBeside(const std::u16string& target, std::u16string& name, std:
     }
     File file;
     file.handle_ = reinterpret_cast<std::intptr_t>(handle);
-    name = candidate;
+    file.pending_name_ = candidate;
     return file;
   }
   error = ErrorText(ERROR_FILE_EXISTS);
@@ -220,12 +224,34 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
 
 bool DeleteFileByName(const std::u16string& name) { return ::DeleteFileW(WideName(name)) != FALSE; }
 
-bool MoveReplacing(const std::u16string& from, const std::u16string& to, std::string& error) {
-  // The file was hidden while it was written (CreateBeside); in place it is a plain file.
-  ::SetFileAttributesW(WideName(from), FILE_ATTRIBUTE_NORMAL);
-  if (::MoveFileExW(WideName(from), WideName(to), MOVEFILE_REPLACE_EXISTING) != FALSE) return true;
-  error = LastErrorText();
-  return false;
+bool File::PutInPlace(const std::u16string& target, const std::u16string& like, std::string& error,
+                      std::string& warning) {
+  const HANDLE handle = Native(handle_);
+  if (!::FlushFileBuffers(handle)) {
+    error = LastErrorText();
+    return false;
+  }
+  if (!like.empty()) {
+    win32::UniqueHandle source(::CreateFileW(WideName(like), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    FILETIME accessed, written;
+    if (!source || !::GetFileTime(source.Get(), nullptr, &accessed, &written) ||
+        !::SetFileTime(handle, nullptr, &accessed, &written))
+      warning = LastErrorText();
+  }
+  // The file was opened shared with nobody, so it is closed before it moves; it was
+  // hidden while it was written, and in place it is a plain file.
+  ::CloseHandle(handle);
+  handle_ = -1;
+  ::SetFileAttributesW(WideName(pending_name_), FILE_ATTRIBUTE_NORMAL);
+  if (::MoveFileExW(WideName(pending_name_), WideName(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+      FALSE) {
+    error = LastErrorText();
+    return false;  // the hidden file goes when the File does
+  }
+  pending_name_.clear();
+  return true;
 }
 
 }  // namespace vornek::platform

@@ -36,6 +36,7 @@ void SetInterruptHandler(std::function<void(int status)> handler) {
   Handler() = std::move(handler);
 }
 
-void IgnoreClosedPipes() {}  // a write to a closed pipe fails with an error here already
+void IgnoreWriteSignals() {}  // a write to a closed pipe fails with an error here already
+void GuardStandardStreams() {}  // a console program without a console gets none, not a reused handle
 
 }  // namespace vornek::platform

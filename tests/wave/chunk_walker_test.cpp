@@ -105,27 +105,39 @@ TEST(ChunkWalker, PayloadEndsWhereTheStatedSizeAndTheStreamAllow) {
   }
 }
 
-TEST(ChunkWalker, AWalkOverManyOddSizedChunksCostsAReadPerBufferNotPerChunk) {
-  // 100000 chunks of one byte each before "fmt ", half of them without their pad byte.
-  std::vector<Chunk> chunks;
-  for (int i = 0; i < 100000; ++i) chunks.emplace_back("note", Bytes{'x'}, std::nullopt, i % 2 == 0);
-  chunks.emplace_back("fmt ", FmtBody(1, 2, 44100, 16, 4));
+TEST(ChunkWalker, AWalkOverManyChunksCostsAReadPerBufferNotPerChunk) {
   const Bytes payload = Pattern(4000);
-  chunks.emplace_back("data", payload);
-  const Bytes file = Riff(chunks);
-  SparseStream stream(file, static_cast<std::int64_t>(file.size()));
-
-  TWaveProbe wave;
-  wave.SetStream(&stream);
-  ASSERT_EQ(OpenFailure(wave), "");
-  EXPECT_EQ(wave.DataOffset, static_cast<std::int64_t>(file.size() - payload.size()));
-  // About a megabyte of chunks, read a buffer at a time: a few dozen reads and seeks,
-  // where one read a chunk would be a hundred thousand.
-  EXPECT_LT(stream.reads, 100);
-  EXPECT_LT(stream.seeks, 100);
-  EXPECT_EQ(ReadAll(wave), payload);
-  wave.Close();
-  wave.SetStream(nullptr);
+  struct Case {
+    const char* name;
+    Bytes file;
+  };
+  std::vector<Chunk> odd_sized;  // half of them without their pad byte
+  for (int i = 0; i < 100000; ++i) odd_sized.emplace_back("note", Bytes{'x'}, std::nullopt, i % 2 == 0);
+  odd_sized.emplace_back("fmt ", FmtBody(1, 2, 44100, 16, 4));
+  odd_sized.emplace_back("data", payload);
+  // An RF64 file whose chunks all take their size from the last of 256 "ds64" entries.
+  std::vector<std::pair<std::string, std::uint64_t>> table(255, {"xxxx", 1});
+  table.emplace_back("note", 4);
+  std::vector<Chunk> ds64_sized = {{"ds64", Ds64Body(0, payload.size(), payload.size() / 4, table)}};
+  for (int i = 0; i < 100000; ++i) ds64_sized.emplace_back("note", Bytes{'a', 'b', 'c', 'd'}, 0xFFFFFFFFu);
+  ds64_sized.emplace_back("fmt ", FmtBody(1, 2, 44100, 16, 4));
+  ds64_sized.emplace_back("data", payload, 0xFFFFFFFFu);
+  const Case cases[] = {{"RIFF, odd sizes", Riff(odd_sized)}, {"RF64, sizes from ds64", Rf64(ds64_sized)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SparseStream stream(c.file, static_cast<std::int64_t>(c.file.size()));
+    TWaveProbe wave;
+    wave.SetStream(&stream);
+    ASSERT_EQ(OpenFailure(wave), "");
+    EXPECT_EQ(wave.DataOffset, static_cast<std::int64_t>(c.file.size() - payload.size()));
+    // About a megabyte of chunks, read a buffer at a time: a few dozen reads and seeks,
+    // where one read a chunk would be a hundred thousand.
+    EXPECT_LT(stream.reads, 100);
+    EXPECT_LT(stream.seeks, 100);
+    EXPECT_EQ(ReadAll(wave), payload);
+    wave.Close();
+    wave.SetStream(nullptr);
+  }
 }
 
 TEST(BufferedReader, ReadsAnyRangeAsTheStreamHoldsIt) {

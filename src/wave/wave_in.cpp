@@ -128,6 +128,7 @@ void TWaveIn::ReadHeader() {
   DataOffset = 0;
   DataEnd = 0;
   MissingBytes = 0;
+  StatedBytes = 0;
   FramesMissing = 0;
   PayloadEnded = false;
   CompressedParts = {};
@@ -356,8 +357,12 @@ void TWaveIn::CompleteFormat() {
       return;
   }
   const std::int64_t present = DataEnd - DataOffset;
-  const std::int64_t stated = std::min(present, std::numeric_limits<std::int64_t>::max() - MissingBytes) + MissingBytes;
-  FramesMissing = FramesHeld(stated) - FramesHeld(present);
+  StatedBytes = std::min(present, std::numeric_limits<std::int64_t>::max() - MissingBytes) + MissingBytes;
+  CountMissingFrames();
+}
+
+void TWaveIn::CountMissingFrames() {
+  FramesMissing = FramesHeld(StatedBytes) - FramesHeld(DataEnd - DataOffset);
 }
 
 std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
@@ -444,8 +449,16 @@ std::uint32_t TWaveIn::ReadPayload(void* destination, std::uint32_t count) {
   const std::int64_t left = DataEnd - Stream->Position();
   if (left <= static_cast<std::int64_t>(count)) PayloadEnded = true;
   if (left <= 0) return 0;
-  return static_cast<std::uint32_t>(
-      ReadStreamFully(*Stream, destination, static_cast<std::size_t>(std::min<std::int64_t>(count, left))));
+  const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(count, left));
+  const std::size_t got = ReadStreamFully(*Stream, destination, wanted);
+  if (got < wanted) {
+    // The file ended before the payload did: it was cut short while it was read. What
+    // was there is delivered, and what is missing counted as for a file short at open.
+    DataEnd = Stream->Position();
+    PayloadEnded = true;
+    CountMissingFrames();
+  }
+  return static_cast<std::uint32_t>(got);
 }
 
 std::uint32_t TWaveIn::StoredFrameBytes() const {

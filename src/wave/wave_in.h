@@ -98,9 +98,9 @@ class TWaveIn : public TAuFileIn {
   bool FloatIsSingle = false;
 
   /// Once delivery has reached the end of what the file holds: how many frames the
-  /// file is short of what its "data" chunk states (a file cut short, whose audio up
-  /// to there is delivered). 0 before that, and for a file that holds all it states
-  /// or leaves its size open.
+  /// file is short of what its "data" chunk states, or of what it held when it was
+  /// opened (a file cut short, before or while it is read, whose audio up to there is
+  /// delivered). 0 before that, and for a file that holds all it states.
   std::int64_t FramesShort() const { return PayloadEnded ? FramesMissing : 0; }
 
  protected:
@@ -133,6 +133,8 @@ class TWaveIn : public TAuFileIn {
   void CompleteFormat();
   /// Frames that `bytes` of payload hold, as the kind stores them.
   std::int64_t FramesHeld(std::int64_t bytes) const;
+  /// FramesMissing, from StatedBytes and the payload the file holds (to DataEnd).
+  void CountMissingFrames();
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
   void ConvertCompressed();
   /// Drops the PCM image (back to the source stream) and the reader's own file
@@ -161,7 +163,10 @@ class TWaveIn : public TAuFileIn {
   /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
   std::unique_ptr<TPcmImage> ConvertedStream;
   std::int64_t MissingBytes = 0;   ///< bytes "data" states past the end of the stream
-  std::int64_t FramesMissing = 0;  ///< the frames those bytes would hold
+  /// The payload bytes "data" states (or, with its size left open, the file held when
+  /// opened): what delivery should reach.
+  std::int64_t StatedBytes = 0;
+  std::int64_t FramesMissing = 0;  ///< the frames the bytes from DataEnd to StatedBytes would hold
   bool PayloadEnded = false;       ///< a read has reached DataEnd
   /// MPEG Layer 3: where the header reader found the "fmt " body and the payload.
   TCompressedParts CompressedParts;

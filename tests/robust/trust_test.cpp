@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -341,6 +342,28 @@ TEST(Trust, AFlacThatMayNotBeReplacedIsRefusedBeforeEncoding) {
   EXPECT_EQ(run.err, std::string("vornek: song.wav: song.flac: ") + std::strerror(EPERM) + "\n");
   EXPECT_TRUE(StandingFile::At(dir.File("song.flac")) == owned);
   EXPECT_EQ(dir.Names(), names);
+}
+
+// A WAV file cut short while it converts (another program truncates it) is converted
+// as far as it goes, and the command says how much is missing, as for a file that was
+// short when it was opened.
+TEST(Trust, AFileCutWhileItConvertsIsReportedShort) {
+  TempDir dir;
+  constexpr std::size_t kFrames = 44100 * 300;
+  const auto samples = WriteWav(dir.File("song.wav"), kFrames);
+  const std::string wav = dir.File("song.wav");
+  const CliRun run = RunCliWith(dir.Path().string(), {"-q", "song.wav"}, nullptr, [&](int pid) {
+    EXPECT_FALSE(WaitForFileUnderWay(pid, dir.Path().string(), 4096).empty());
+    fs::resize_file(wav, fs::file_size(wav) * 2 / 5);
+  });
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Decoded d = DecodeFlac(dir.File("song.flac"));
+  ASSERT_TRUE(d.ok);
+  const std::size_t converted = d.samples.size() / 2;
+  ASSERT_LT(converted, kFrames) << "the conversion was over before the cut";
+  EXPECT_TRUE(std::equal(d.samples.begin(), d.samples.end(), samples.begin()));
+  EXPECT_EQ(run.err, "warning: song.wav ends " + std::to_string(kFrames - converted) +
+                         " frames early; converted what is there\n");
 }
 
 }  // namespace

@@ -172,6 +172,41 @@ TEST(WaveDelivery, AFileCutShortTellsHowManyFramesItLacksOnceItsEndIsReached) {
   }
 }
 
+// A file cut short while it is read (another program truncates it) delivers what is
+// left and counts what is missing exactly as for a file that was short when opened.
+TEST(WaveDelivery, AFileCutWhileItIsReadTellsHowManyFramesItLacks) {
+  Bytes ima_ext;
+  PutLE16(ima_ext, 505);
+  const Bytes pcm_fmt = FmtBody(1, 2, 44100, 16, 4);
+  struct Case {
+    std::string name;
+    Bytes file;
+    std::int64_t keep;            ///< payload bytes left by the cut
+    std::int64_t frames_short;
+  };
+  const Case cases[] = {
+      {"pcm", Riff({{"fmt ", pcm_fmt}, {"data", Pattern(160000)}}), 80002, 20000},
+      {"pcm with its size left open", Riff({{"fmt ", pcm_fmt}, {"data", Pattern(160000), 0u}}), 80000, 20000},
+      {"single floats", Riff({{"fmt ", FmtBody(3, 1, 8000, 32, 4)}, {"data", Bytes(80000)}}), 40000, 10000},
+      {"ima", Riff({{"fmt ", CompressedFmt(0x11, 1, 22050, 256, 4, ima_ext)}, {"fact", Le32Bytes(200 * 505)},
+                    {"data", Pattern(200 * 256)}}),
+       150 * 256, 50 * 505},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TWaveProbe wave(c.file);
+    ASSERT_EQ(OpenFailure(wave), "");
+    std::vector<std::uint8_t> first(20000);
+    bool end = false;
+    ASSERT_EQ(wave.ReadFully(first.data(), 20000, end), 20000u);
+    wave.Memory().SetSize(wave.DataOffset + c.keep);
+    ReadAll(wave, 999 * 4);
+    EXPECT_TRUE(wave.EndOfData);
+    EXPECT_EQ(wave.FramesShort(), c.frames_short);
+    wave.Close();
+  }
+}
+
 // ---------------------------------------------------------------------------------
 // Sample formats
 

@@ -172,14 +172,19 @@ void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
   if (FLACOut1->GetExceptionMessage().empty()) {
     const std::int64_t short_by = WaveIn1->FramesShort();
     if (short_by > 0 && watch.OnEndedEarly) watch.OnEndedEarly(short_by);
-    if (const std::string& warning = FLACOut1->GetAttributeWarning(); !warning.empty()) {
-      if (watch.OnWarning)
-        watch.OnWarning(warning);
-      else
-        platform::ShowWarning(warning);
-    }
+    if (const std::int64_t stated = WaveIn1->StatedDataBytesPastFile(); stated > 0)
+      Warn(FailureText(TFailure::faDataSizePastFile, {WaveIn1->GetFileName(), std::to_string(stated),
+                                                      std::to_string(WaveIn1->FileBytes())}));
+    if (const std::string& warning = FLACOut1->GetAttributeWarning(); !warning.empty()) Warn(warning);
   }
   Close();
+}
+
+void TForm1::Warn(const std::string& text) {
+  if (watch.OnWarning)
+    watch.OnWarning(text);
+  else
+    platform::ShowWarning(text);
 }
 
 void TForm1::FLACOut1ThreadException(TAuOutput* /*sender*/) {

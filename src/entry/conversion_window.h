@@ -41,6 +41,9 @@ class TForm1 {
   void FLACOut1Progress(TAuOutput* sender);
   void FLACOut1Done(TAuOutput* sender);
   void FLACOut1ThreadException(TAuOutput* sender);
+  /// Tells of something that did not fail the conversion: to the watch, or where the
+  /// platform puts warnings.
+  void Warn(const std::string& text);
 
   std::unique_ptr<TWaveIn> WaveIn1;
   std::unique_ptr<TFLACOut> FLACOut1;

@@ -270,6 +270,11 @@ void TFLACOut::ConfigureEncoder(void* handle) const {
                                                static_cast<std::uint32_t>(BitsPerSample));
   // A negative rate becomes a value the library refuses at initialisation.
   lib.FLAC__stream_encoder_set_sample_rate(encoder, static_cast<std::uint32_t>(SampleRate));
+  // A frame header of the streamable subset states only rates below 65536 Hz or whole
+  // tens of Hz; any other rate FLAC holds is stated once, in the stream information,
+  // outside the subset (as flac --lax writes it, and as decoders read it).
+  if (SampleRate > 65535 && SampleRate % 10 != 0 && lib.FLAC__stream_encoder_set_streamable_subset)
+    lib.FLAC__stream_encoder_set_streamable_subset(encoder, false);
   if (Channels == 2) {
     lib.FLAC__stream_encoder_set_do_mid_side_stereo(encoder, Flag(EnableMidSideStereo));
     lib.FLAC__stream_encoder_set_loose_mid_side_stereo(encoder, Flag(EnableLooseMidSideStereo));

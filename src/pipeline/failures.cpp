@@ -23,6 +23,9 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faFileFailure: return "{}: {}";
     case F::faNotWritten: return "The file could not be written.";
     case F::faAttributesNotKept: return "{}: the input's permissions and times were not copied: {}";
+    case F::faDataSizePastFile:
+      return "{}: its data chunk states {} bytes, far more than the whole file holds ({} bytes); converted what is "
+             "there.";
 
     case F::faNotWave: return "The file is not a WAV file.";
     case F::faNoFormat: return "The WAV file has no format chunk.";
@@ -38,6 +41,10 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faFormatTooShort: return "The WAV format chunk is damaged: it is too short for its audio format.";
     case F::faFactTooShort: return "The WAV \"fact\" chunk is damaged: it is too short.";
     case F::faChunkPastEnd: return "The WAV file is damaged: its \"{}\" chunk runs past the end of the file.";
+    case F::faChunkAfterPastEnd:
+      return "The WAV file is damaged: what follows its \"{}\" chunk is no chunk that fits in the file.";
+    case F::faFormatAfterData:
+      return "The WAV file's format chunk comes after its audio data chunk, where it cannot be read first.";
     case F::faImaBits: return "Unsupported IMA ADPCM format: {} bits per sample (only 4 can be decoded).";
     case F::faBlockAlign:
       return "The WAV format chunk is damaged: its block align of {} bytes does not fit its channels and "
@@ -55,7 +62,8 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faImaStereoGroups: return "The IMA ADPCM stereo block size does not hold whole groups of 8 code bytes.";
     case F::faAdpcmSamplesPerBlockTooSmall: return "The ADPCM samples per block is below 2.";
     case F::faAdpcmSamplesPerBlockTooLarge: return "The ADPCM samples per block is more than one block holds.";
-    case F::faImaSamplesPerBlockMismatch: return "The IMA ADPCM samples per block differs from what one block holds.";
+    case F::faAdpcmSamplesPerBlockMismatch:
+      return "The ADPCM samples per block differs from what one block holds.";
     case F::faAdpcmDecodedBlockTooLarge: return "The decoded ADPCM block is larger than the {}-byte decoding window.";
     case F::faMsNoCoefficients: return "The MS ADPCM coefficient count is 0.";
     case F::faMsTooManyCoefficients: return "The MS ADPCM coefficient count is above 32.";

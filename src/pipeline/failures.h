@@ -37,6 +37,7 @@ enum class TFailure : std::uint8_t {
   faFileFailure,            ///< what the system said about a file: {name} {system text}
   faNotWritten,             ///< a write that failed without the system saying why
   faAttributesNotKept,      ///< (a warning) the input's permissions or times not given: {name} {system text}
+  faDataSizePastFile,       ///< (a warning) a data size far past the file: {name} {stated bytes} {file bytes}
 
   // The WAV reader.
   faNotWave,           ///< no RIFF, RF64 or Wave64 header in the first 8192 bytes
@@ -53,6 +54,8 @@ enum class TFailure : std::uint8_t {
   faFormatTooShort,    ///< "fmt " body shorter than its kind reads
   faFactTooShort,      ///< "fact" body shorter than 4 bytes
   faChunkPastEnd,      ///< a chunk before "data" runs past the end of the file: {id}
+  faChunkAfterPastEnd, ///< a chunk whose id cannot be read runs past the end: {id of the chunk before}
+  faFormatAfterData,   ///< "fmt " only after "data"
   faImaBits,           ///< IMA ADPCM with bits per sample other than 4: {bits}
   faBlockAlign,        ///< a PCM block align that fits no slot of whole bytes: {align}
   faDs64TooShort,      ///< RF64: a "ds64" body shorter than its fields and table
@@ -68,7 +71,7 @@ enum class TFailure : std::uint8_t {
   faImaStereoGroups,              ///< IMA stereo codes not in whole groups of 8 bytes
   faAdpcmSamplesPerBlockTooSmall, ///< fewer than 2 frames a block
   faAdpcmSamplesPerBlockTooLarge, ///< more frames than a block has codes for
-  faImaSamplesPerBlockMismatch,   ///< IMA: frames a block other than it holds
+  faAdpcmSamplesPerBlockMismatch, ///< frames a block other than it holds
   faAdpcmDecodedBlockTooLarge,    ///< a decoded block larger than the decoding window: {bytes}
   faMsNoCoefficients,             ///< MS ADPCM without coefficient pairs
   faMsTooManyCoefficients,        ///< more pairs than the reader keeps

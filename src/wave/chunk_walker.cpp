@@ -39,6 +39,12 @@ constexpr std::uint32_t kDs64EntriesSearched = 256;
 /// will not (the largest size some tools write, a little below 2 GiB).
 constexpr std::uint32_t kUnknownSizeBelow2GiB = 0x7FFFF000;
 
+/// Whether a Wave64 chunk GUID is of a family that carries a four-character id.
+bool NamedGuid(const std::uint8_t* guid) {
+  return std::equal(guid + kFourccTailAt, guid + 16, &kWave64Wave[kFourccTailAt]) ||
+         std::equal(guid + kRiffFamilyTailAt, guid + 16, &kWave64Riff[kRiffFamilyTailAt]);
+}
+
 }  // namespace
 
 std::string TChunk::IdText() const {
@@ -47,6 +53,8 @@ std::string TChunk::IdText() const {
     if (Printable(Id[i])) text[i] = static_cast<char>(Id[i]);
   return text;
 }
+
+bool TChunk::Readable() const { return Named && std::all_of(Id.begin(), Id.end(), Printable); }
 
 bool SameChunkId(const std::uint8_t* read, const char* expected) {
   for (std::size_t i = 0; i < 4; ++i) {
@@ -125,8 +133,7 @@ std::optional<TChunk> TChunkWalker::Current() {
   std::copy_n(header.begin(), 4, chunk.Id.begin());
   chunk.Body = at_ + header_bytes;
   if (layout_.IdBytes == 16) {
-    chunk.Named = std::equal(&header[kFourccTailAt], &header[16], &kWave64Wave[kFourccTailAt]) ||
-                  std::equal(&header[kRiffFamilyTailAt], &header[16], &kWave64Riff[kRiffFamilyTailAt]);
+    chunk.Named = NamedGuid(header.data());
     const std::uint64_t size = Le64(&header[16]);
     if (size < header_bytes) Raise(TFailure::faWave64ChunkSize);
     chunk.Size = size - header_bytes;
@@ -176,6 +183,7 @@ std::uint64_t TChunkWalker::Ds64Size(const TChunk& chunk) {
 }
 
 void TChunkWalker::Advance(const TChunk& chunk, const char* awaited) {
+  previous_ = chunk.IdText();
   if (!Fits(chunk.Body, chunk.Size)) {
     at_ = StreamSize();  // nothing can follow a body that runs past the end
     return;
@@ -184,9 +192,9 @@ void TChunkWalker::Advance(const TChunk& chunk, const char* awaited) {
   const std::uint64_t length = layout_.HeaderBytes() + chunk.Size;
   const auto pad = static_cast<std::int64_t>((layout_.Alignment - length % layout_.Alignment) % layout_.Alignment);
   at_ = unpadded + pad;
-  if (pad == 0 || layout_.Alignment != 2) return;
+  if (pad == 0) return;
 
-  // The RIFF pad byte, or a writer that left it out.
+  // The RIFF pad byte or the Wave64 alignment, or a writer that left them out.
   const TLook at_unpadded = LookAt(unpadded, awaited);
   if (at_unpadded == TLook::lkNone) return;
   const TLook at_padded = LookAt(at_, awaited);
@@ -195,12 +203,22 @@ void TChunkWalker::Advance(const TChunk& chunk, const char* awaited) {
 }
 
 TChunkWalker::TLook TChunkWalker::LookAt(std::int64_t at, const char* awaited) {
-  std::array<std::uint8_t, 8> header;
-  if (!Fits(at, header.size()) || reader_.ReadAt(at, header.data(), header.size()) < header.size())
+  const std::uint32_t header_bytes = layout_.HeaderBytes();
+  std::array<std::uint8_t, 24> header;
+  if (!Fits(at, header_bytes) || reader_.ReadAt(at, header.data(), header_bytes) < header_bytes)
     return TLook::lkNone;
-  if (!std::all_of(header.begin(), header.begin() + 4, Printable)) return TLook::lkNone;
+  std::uint64_t size;
+  if (layout_.IdBytes == 16) {
+    if (!NamedGuid(header.data())) return TLook::lkNone;
+    size = Le64(&header[16]);
+    if (size < header_bytes) return TLook::lkNone;
+    size -= header_bytes;
+  } else {
+    if (!std::all_of(header.begin(), header.begin() + 4, Printable)) return TLook::lkNone;
+    size = Le32(&header[4]);
+  }
   // A "data" chunk may run past the end (a file cut short); no other chunk may.
-  if (!Fits(at + 8, Le32(&header[4])) && !SameChunkId(header.data(), "data")) return TLook::lkNone;
+  if (!Fits(at + header_bytes, size) && !SameChunkId(header.data(), "data")) return TLook::lkNone;
   return SameChunkId(header.data(), awaited) ? TLook::lkAwaited : TLook::lkPlausible;
 }
 

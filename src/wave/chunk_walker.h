@@ -9,11 +9,12 @@
 //                  size holds 0xFFFFFFFF ("data" and the chunks of its table);
 //   Wave64         GUID ids (a four-character id in the first four bytes of the GUIDs
 //                  of its family), 64-bit sizes that count the 24-byte header, chunks
-//                  aligned to 8 bytes.
+//                  aligned to 8 bytes (or not, where the writer left the padding out).
 // The container is found among the first 8192 bytes of the stream (searched byte by
 // byte, so junk a tool put before it is skipped; RIFF ids match in any letter case).
-// An odd-sized RIFF body is followed by the pad byte, unless the writer left it out;
-// the walk tells the two apart by what stands at each place (Advance).
+// An odd-sized RIFF body is followed by the pad byte, and a Wave64 chunk by the bytes
+// up to the next multiple of 8, unless the writer left them out; the walk tells the
+// two apart by what stands at each place (Advance).
 //
 // All offsets and sizes are 64-bit. The stream is read through a buffer, so a walk
 // over many small chunks costs one read per buffer, not a seek and a read per chunk.
@@ -90,6 +91,8 @@ struct TChunk {
   bool Is(const char* id) const { return Named && SameChunkId(Id.data(), id); }
   /// The id for a failure text; bytes that are not printable show as '?'.
   std::string IdText() const;
+  /// Whether the id can be read: a four-character id of printable bytes.
+  bool Readable() const;
 };
 
 /// Where the payload of a "data" chunk lies in the stream.
@@ -123,10 +126,11 @@ class TChunkWalker {
   std::optional<TChunk> Current();
 
   /// Moves on to the chunk after `chunk` (the one Current returned). After an
-  /// odd-sized RIFF body the next chunk normally starts behind the pad byte; a writer
-  /// that left the pad byte out shows because the byte right after the body begins a
-  /// plausible chunk and the padded place does not. When both look plausible, the one
-  /// holding `awaited` (the id the walk looks for next) wins, else the padded one.
+  /// odd-sized RIFF body the next chunk normally starts behind the pad byte, and a
+  /// Wave64 chunk at the next multiple of 8 bytes; a writer that left the padding out
+  /// shows because the byte right after the body begins a plausible chunk and the
+  /// padded place does not. When both look plausible, the one holding `awaited` (the
+  /// id the walk looks for next) wins, else the padded one.
   void Advance(const TChunk& chunk, const char* awaited);
 
   /// Copies up to `count` bytes of the body of `chunk`, from its first byte, as far as
@@ -138,6 +142,10 @@ class TChunkWalker {
 
   /// Whether `size` bytes from `at` fit inside the stream.
   bool Fits(std::int64_t at, std::uint64_t size) const;
+
+  /// The id of the chunk the walk last moved past (as IdText gives it), or empty at
+  /// the first: it names the place of a chunk whose own id cannot be read.
+  const std::string& PreviousId() const { return previous_; }
 
  private:
   enum class TLook { lkNone, lkPlausible, lkAwaited };
@@ -153,6 +161,7 @@ class TChunkWalker {
   TBufferedReader reader_;
   TChunkLayout layout_ = kRiffChunks;
   std::int64_t at_ = 0;  ///< where the walk stands
+  std::string previous_;  ///< PreviousId
   /// RF64: what "ds64" holds, once it has been passed: the "data" size and the table
   /// of other chunks' sizes (its first entries, read once).
   struct TDs64Entry {

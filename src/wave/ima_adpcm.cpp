@@ -115,7 +115,7 @@ std::optional<TFailure> CheckImaFormat(const AdpcmBlockLayout& layout) {
   const std::uint64_t decoded =
       std::uint64_t{ImaSamplesHeld(layout)} * 2u * static_cast<std::uint32_t>(channels);
   if (decoded > kDecodeWindowBytes) return TFailure::faAdpcmDecodedBlockTooLarge;
-  if (layout.SamplesPerBlock != ImaSamplesHeld(layout)) return TFailure::faImaSamplesPerBlockMismatch;
+  if (layout.SamplesPerBlock != ImaSamplesHeld(layout)) return TFailure::faAdpcmSamplesPerBlockMismatch;
   return std::nullopt;
 }
 

@@ -173,10 +173,12 @@ std::optional<TFailure> CheckMsFormat(const AdpcmBlockLayout& layout, std::uint1
   if (kCoefTableOffset + 4u * coef_count > fmt_size) return TFailure::faMsCoefficientsOutsideFmt;
   if (layout.SamplesPerBlock < 2) return TFailure::faAdpcmSamplesPerBlockTooSmall;
   if (layout.SamplesPerBlock > MsSamplesHeld(layout)) return TFailure::faAdpcmSamplesPerBlockTooLarge;
-  // Only samples-per-block frames are decoded, whatever padding the block has.
   const std::uint64_t decoded =
       std::uint64_t{layout.SamplesPerBlock} * 2u * static_cast<std::uint32_t>(channels);
   if (decoded > kDecodeWindowBytes) return TFailure::faAdpcmDecodedBlockTooLarge;
+  // A block holding more frames than the header says is refused, as for IMA ADPCM:
+  // decoding only what the header says would drop the rest of every block unseen.
+  if (layout.SamplesPerBlock != MsSamplesHeld(layout)) return TFailure::faAdpcmSamplesPerBlockMismatch;
   return std::nullopt;
 }
 

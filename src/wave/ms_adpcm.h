@@ -9,8 +9,9 @@
 // belongs to channel 0 and the low one to channel 1.
 //
 // Samples per block (the "fmt " field) counts the two header samples, so a block
-// decodes samples-per-block - 2 codes per channel; it must lie between 2 and what
-// a block holds (`MsSamplesHeld`), and codes after it are padding.
+// decodes samples-per-block - 2 codes per channel; a file's must be what a block
+// holds (`MsSamplesHeld`), as for IMA ADPCM. The decoders themselves take any count
+// up to that.
 //
 // The decoders count in frames: `frames` in is the frames of the block wanted, its
 // two header frames included (fewer count as those two); out, the frames written,

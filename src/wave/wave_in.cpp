@@ -129,12 +129,15 @@ void TWaveIn::ReadHeader() {
   DataEnd = 0;
   MissingBytes = 0;
   StatedBytes = 0;
+  StreamBytes = 0;
   FramesMissing = 0;
   PayloadEnded = false;
   CompressedParts = {};
 
   TChunkWalker walker(*Stream);
+  StreamBytes = walker.StreamSize();
   TScanState state = TScanState::ssExpectFmt;
+  bool data_before_format = false;
   while (const std::optional<TChunk> chunk = walker.Current()) {
     const bool fits = walker.Fits(chunk->Body, chunk->Size);
     if (state == TScanState::ssExpectFmt && chunk->Is("fmt ")) {
@@ -162,6 +165,10 @@ void TWaveIn::ReadHeader() {
       return;
     } else {
       if (state == TScanState::ssExpectFact && chunk->Is("data")) Raise(TFailure::faNoFact);
+      if (state == TScanState::ssExpectFmt && chunk->Is("data")) data_before_format = true;
+      // A chunk whose id cannot be read is named by the place it stands.
+      if (!fits && !chunk->Readable() && !walker.PreviousId().empty())
+        Raise(TFailure::faChunkAfterPastEnd, walker.PreviousId());
       if (!fits) Raise(TFailure::faChunkPastEnd, chunk->IdText());
     }
     const char* awaited = state == TScanState::ssExpectFmt    ? "fmt "
@@ -173,7 +180,7 @@ void TWaveIn::ReadHeader() {
   switch (state) {
     case TScanState::ssExpectFmt: Raise(TFailure::faNoFormat);
     case TScanState::ssExpectFact: Raise(TFailure::faNoFact);
-    case TScanState::ssExpectData: Raise(TFailure::faNoData);
+    case TScanState::ssExpectData: Raise(data_before_format ? TFailure::faFormatAfterData : TFailure::faNoData);
   }
 }
 

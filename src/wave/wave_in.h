@@ -101,7 +101,14 @@ class TWaveIn : public TAuFileIn {
   /// file is short of what its "data" chunk states, or of what it held when it was
   /// opened (a file cut short, before or while it is read, whose audio up to there is
   /// delivered). 0 before that, and for a file that holds all it states.
-  std::int64_t FramesShort() const { return PayloadEnded ? FramesMissing : 0; }
+  std::int64_t FramesShort() const { return PayloadEnded && !SizePastFile() ? FramesMissing : 0; }
+
+  /// A "data" size so far past the file (over kPastFileFactor times all its bytes) that
+  /// it is a damaged size, not a file cut short: then FramesShort is 0 and these tell
+  /// the size stated and the bytes of the whole file. 0 otherwise.
+  std::int64_t StatedDataBytesPastFile() const { return SizePastFile() ? StatedBytes : 0; }
+  std::int64_t FileBytes() const { return StreamBytes; }
+  static constexpr std::int64_t kPastFileFactor = 100;
 
  protected:
   void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) override;
@@ -135,6 +142,7 @@ class TWaveIn : public TAuFileIn {
   std::int64_t FramesHeld(std::int64_t bytes) const;
   /// FramesMissing, from StatedBytes and the payload the file holds (to DataEnd).
   void CountMissingFrames();
+  bool SizePastFile() const { return MissingBytes > 0 && StatedBytes / kPastFileFactor > StreamBytes; }
   /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
   void ConvertCompressed();
   /// Drops the PCM image (back to the source stream) and the reader's own file
@@ -166,6 +174,7 @@ class TWaveIn : public TAuFileIn {
   /// The payload bytes "data" states (or, with its size left open, the file held when
   /// opened): what delivery should reach.
   std::int64_t StatedBytes = 0;
+  std::int64_t StreamBytes = 0;  ///< the size of the stream the header was read from
   std::int64_t FramesMissing = 0;  ///< the frames the bytes from DataEnd to StatedBytes would hold
   bool PayloadEnded = false;       ///< a read has reached DataEnd
   /// MPEG Layer 3: where the header reader found the "fmt " body and the payload.

@@ -112,6 +112,35 @@ TEST(FlacOut, WrittenFilePassesTheFlacTool) {
   EXPECT_EQ(std::system(("flac -t -s '" + path + "'").c_str()), 0);
 }
 
+// Rates that FLAC holds but the streamable subset's frame headers cannot state are
+// written outside the subset, stated in the stream information: the samples come back
+// exactly, with one encoder and with several, and the flac tool reads the file.
+TEST(FlacOut, RatesTheSubsetCannotStateAreWrittenOutsideIt) {
+  VORNEK_REQUIRE(test::MissingTool("flac"));
+  test::BindingGuard binding;
+  for (const std::int32_t rate : {65536, 88201, 192001, 655349}) {
+    for (const std::uint32_t threads : {1u, 2u}) {
+      SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(threads) + " encoders");
+      TempDir dir;
+      const std::string path = dir.File("rate.flac");
+      const auto samples = test::TestSignal(9 * 4608 + 5, 2, 16);
+      PcmInput input(test::ToPcm(samples, 16), 16, 2, rate);
+      TFLACOut out;
+      out.SetInput(&input);
+      out.SetFileName(path);
+      out.SetCompressionLevel(2);
+      out.SetEncoderThreads(threads);
+      const test::RunResult result = RunAndWait(out);
+      ASSERT_TRUE(result.failures.empty()) << result.failures.front();
+      const Decoded d = DecodeFlac(path);
+      ASSERT_TRUE(d.ok);
+      EXPECT_EQ(d.rate, static_cast<std::uint32_t>(rate));
+      EXPECT_EQ(d.samples, samples);
+      EXPECT_EQ(std::system(("flac -t -s '" + path + "'").c_str()), 0);
+    }
+  }
+}
+
 TEST(FlacOut, TagsReachTheFileAsUtf8Comments) {
   test::BindingGuard binding;
   TempDir dir;

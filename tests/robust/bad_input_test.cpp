@@ -125,6 +125,9 @@ std::vector<Case> Cases() {
   const Bytes extensible = ExtensibleFmtBody(1, kRate, 16, 16, false);
   // 24-bit samples in 4-byte slots: the same bytes as an extensible 24-in-32 file.
   const Bytes slots = ToPcm(TestSignal(1500, 2, 32), 32);
+  constexpr std::uint64_t kFarPast = std::uint64_t{1} << 61;
+  const Bytes rf64_size_far_past =
+      Rf64({{"ds64", Ds64Body(0, kFarPast, 0)}, {"fmt ", PcmFmt()}, {"data", PcmSamples(), kHuge}});
   return {
       // Not a WAV file, or cut before its header ends.
       {"EmptyFile", {}, Text(E::faNotWave), {}},
@@ -147,6 +150,10 @@ std::vector<Case> Cases() {
       {"DataLargerThanTheFile",
        Riff({{"fmt ", PcmFmt()}, {"data", PcmSamples(), 3000 + 1000}}), "", GoodPcm(), Setup::kFile,
        "warning: case.wav ends 500 frames early; converted what is there\n"},
+      {"Rf64DataSizeFarPastTheFile", rf64_size_far_past, "", GoodPcm(), Setup::kFile,
+       "warning: case.wav: its data chunk states " + std::to_string(kFarPast) +
+           " bytes, far more than the whole file holds (" + std::to_string(rf64_size_far_past.size()) +
+           " bytes); converted what is there.\n"},
       // Format values that would divide by zero, index past a table or overrun a buffer.
       {"UnknownFormatTag", Riff({{"fmt ", FmtBody(0x40, 1, kRate, 4, 1)}, {"data", Bytes(100)}}),
        Text(E::faFormatTag, "0x0040"), {}},
@@ -167,7 +174,8 @@ std::vector<Case> Cases() {
        Riff({{"fmt ", ExtensibleFmtBody(2, kRate, 32, 24, false)}, {"data", slots}})},
       {"PcmBlockAlignSmallerThanAFrame", Riff({{"fmt ", PcmFmt(2, kRate, 2)}, {"data", PcmSamples()}}),
        Text(E::faBlockAlign, "2"), {}},
-      {"ImaSamplesPerBlockBelowTheBlock", ImaWav(10, 1, 256, 100), Text(E::faImaSamplesPerBlockMismatch), {}},
+      {"ImaSamplesPerBlockBelowTheBlock", ImaWav(10, 1, 256, 100), Text(E::faAdpcmSamplesPerBlockMismatch), {}},
+      {"MsSamplesPerBlockBelowTheBlock", MsWav(0, 256, 2), Text(E::faAdpcmSamplesPerBlockMismatch), {}},
       {"ImaBlockAlignZero", ImaWav(10, 1, 0), Text(E::faAdpcmBlockAlignZero), {}},
       {"MsBlockAlignZero", MsWav(0, 0), Text(E::faAdpcmBlockAlignZero), {}},
       {"ImaSamplesPerBlockZero", ImaWav(10, 1, 256, 0), Text(E::faAdpcmSamplesPerBlockTooSmall), {}},

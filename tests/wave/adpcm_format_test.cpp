@@ -36,9 +36,9 @@ const FormatCase kCases[] = {
     // IMA ADPCM
     {"IMA mono as sox writes it", false, 1, 256, 505, 0, 0, std::nullopt},
     {"IMA stereo 2048", false, 2, 2048, 2041, 0, 0, std::nullopt},
-    {"IMA samples per block below what the block holds", false, 1, 256, 300, 0, 0, F::faImaSamplesPerBlockMismatch},
+    {"IMA samples per block below what the block holds", false, 1, 256, 300, 0, 0, F::faAdpcmSamplesPerBlockMismatch},
     {"IMA stereo samples per block below what the block holds", false, 2, 1024, 100, 0, 0,
-     F::faImaSamplesPerBlockMismatch},
+     F::faAdpcmSamplesPerBlockMismatch},
     {"IMA largest mono block fitting the window", false, 1, 4099, 8191, 0, 0, std::nullopt},
     {"IMA largest stereo block fitting the window", false, 2, 4096, 4089, 0, 0, std::nullopt},
     {"IMA no channels", false, 0, 256, 505, 0, 0, F::faAdpcmChannels},
@@ -62,8 +62,10 @@ const FormatCase kCases[] = {
     {"MS mono 256/500", true, 1, 256, 500, 7, 50, std::nullopt},
     {"MS stereo 512/500", true, 2, 512, 500, 7, 50, std::nullopt},
     {"MS 32 pairs filling the chunk", true, 1, 256, 500, 32, 150, std::nullopt},
-    {"MS samples per block below what the block holds", true, 1, 256, 100, 7, 50, std::nullopt},
-    {"MS large block, window-sized samples per block", true, 1, 8000, 8192, 7, 50, std::nullopt},
+    {"MS samples per block below what the block holds", true, 1, 256, 100, 7, 50,
+     F::faAdpcmSamplesPerBlockMismatch},
+    {"MS stereo samples per block 2 in a full block", true, 2, 2048, 2, 7, 50, F::faAdpcmSamplesPerBlockMismatch},
+    {"MS largest mono block fitting the window", true, 1, 4102, 8192, 7, 50, std::nullopt},
     {"MS no channels", true, 0, 256, 500, 7, 50, F::faAdpcmChannels},
     {"MS six channels", true, 6, 1024, 500, 7, 50, F::faAdpcmChannels},
     {"MS block align 0", true, 1, 0, 500, 7, 50, F::faAdpcmBlockAlignZero},
@@ -103,7 +105,7 @@ TEST(AdpcmFormat, EveryCauseHasItsOwnText) {
   const TFailure causes[] = {F::faAdpcmChannels,           F::faAdpcmBlockAlignZero,         F::faAdpcmBlockTooSmall,
                              F::faImaStereoGroups,         F::faAdpcmSamplesPerBlockTooSmall, F::faAdpcmSamplesPerBlockTooLarge,
                              F::faAdpcmDecodedBlockTooLarge, F::faMsNoCoefficients,         F::faMsTooManyCoefficients,
-                             F::faMsCoefficientsOutsideFmt, F::faImaSamplesPerBlockMismatch};
+                             F::faMsCoefficientsOutsideFmt, F::faAdpcmSamplesPerBlockMismatch};
   std::vector<std::string> texts;
   for (const TFailure cause : causes) texts.push_back(FailureText(cause, "16384"));
   std::set<std::string_view> distinct;

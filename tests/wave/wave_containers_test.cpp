@@ -64,6 +64,11 @@ std::vector<ReadCase> ReadCases() {
       {"wave64, unaligned sizes padded to 8",
        Wave64({{"junk", Bytes(5, 'j')}, {"fmt ", FmtBody(1, 2, 44100, 16, 4, 0)}, {"data", Pattern(1002)}}),
        payload},
+      {"wave64, chunks without their padding to 8",
+       Wave64({{"junk", Bytes(3, 'j'), std::nullopt, false},
+               {"fmt ", FmtBody(1, 2, 44100, 16, 4, 0), std::nullopt, false},
+               {"data", payload}}),
+       payload},
       {"wave64, a GUID of another family is skipped",
        [] {
          Bytes file = Wave64({{"fmt ", kFmt}, {"data", Payload()}});
@@ -106,6 +111,31 @@ TEST(WaveContainers, AWave64ChunkIdOutsideTheGuidFamilyMatchesNothing) {
   file[40 + 4] = 0x2E;
   TWaveProbe wave(file);
   EXPECT_EQ(OpenFailure(wave), FailureText(TFailure::faNoFormat));
+}
+
+// A 64-bit size far past the file is a damaged size, not a file cut short: what is
+// there is delivered, and the reader tells the size instead of a count of frames.
+TEST(WaveContainers, ADataSizeFarPastTheFileIsToldAsSuch) {
+  const Bytes payload = Payload();
+  constexpr std::uint64_t kHuge = std::uint64_t{1} << 61;
+  const Bytes files[] = {
+      Rf64({{"ds64", Ds64Body(0, kHuge, 1000)}, {"fmt ", kFmt}, Rf64Data(payload)}),
+      [&] {
+        Bytes file = Wave64({{"fmt ", kFmt}, {"data", payload}});
+        const std::size_t data_size_at = 40 + 24 + kFmt.size() + 16;
+        for (std::size_t i = 0; i < 8; ++i) file[data_size_at + i] = static_cast<std::uint8_t>(kHuge >> (8 * i));
+        return file;
+      }(),
+  };
+  for (const Bytes& file : files) {
+    TWaveProbe wave(file);
+    ASSERT_EQ(OpenFailure(wave), "");
+    EXPECT_EQ(ReadAll(wave), payload);
+    EXPECT_EQ(wave.FramesShort(), 0);
+    EXPECT_GE(wave.StatedDataBytesPastFile(), static_cast<std::int64_t>(kHuge - 24));
+    EXPECT_EQ(wave.FileBytes(), static_cast<std::int64_t>(file.size()));
+    wave.Close();
+  }
 }
 
 TEST(WaveContainers, AnRf64FileCutShortDeliversWhatIsThere) {

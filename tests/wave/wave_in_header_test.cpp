@@ -388,7 +388,7 @@ std::vector<RefusalCase> RefusalCases() {
       {"no_data_only_list", Riff({{"fmt ", pcm_fmt}, {"LIST", Bytes(20)}}),
        FailureText(E::faNoData)},
       {"data_before_fmt", Riff({{"data", Bytes(40)}, {"fmt ", pcm_fmt}}),
-       FailureText(E::faNoData)},
+       "The WAV file's format chunk comes after its audio data chunk, where it cannot be read first."},
       {"format_tag_g721", Riff({{"fmt ", FmtBody(0x40, 1, 8000, 4, 1)}, {"data", Bytes(40)}}),
        "Unsupported WAV audio format (format tag 0x0040)."},
       {"format_tag_gsm", Riff({{"fmt ", FmtBody(0x31, 1, 8000, 0, 65)}, {"data", Bytes(65)}}),
@@ -456,7 +456,7 @@ std::vector<RefusalCase> RefusalCases() {
        Riff({{"fmt ", CompressedFmt(0x11, 1, 22050, 1024, 4, Bytes{100, 0})},
              {"fact", Le32Bytes(1)},
              {"data", Bytes(1024)}}),
-       FailureText(TFailure::faImaSamplesPerBlockMismatch)},
+       FailureText(TFailure::faAdpcmSamplesPerBlockMismatch)},
       {"ima_three_channels",
        Riff({{"fmt ", CompressedFmt(0x11, 3, 22050, 256, 4, ima_ext)},
              {"fact", Le32Bytes(1)},
@@ -477,6 +477,8 @@ std::vector<RefusalCase> RefusalCases() {
        FailureText(E::faChunkPastEnd, "fmt ")},
       {"unprintable_id_past_the_end",
        Riff({{"fmt ", pcm_fmt}, {std::string("\x01\x02zz", 4), Bytes(8), 100000u}}),
+       "The WAV file is damaged: what follows its \"fmt \" chunk is no chunk that fits in the file."},
+      {"unprintable_id_first_past_the_end", Riff({{std::string("\x01\x02zz", 4), Bytes(8), 100000u}}),
        FailureText(E::faChunkPastEnd, "??zz")},
   };
 }

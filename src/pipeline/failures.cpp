@@ -22,6 +22,7 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faNotRegularFile: return "{} is not a regular file.";
     case F::faFileFailure: return "{}: {}";
     case F::faNotWritten: return "The file could not be written.";
+    case F::faOutputExists: return "{} exists (use -f to replace it)";
     case F::faAttributesNotKept: return "{}: the input's permissions and times were not copied: {}";
     case F::faDataSizePastFile:
       return "{}: its data chunk states {} bytes, far more than the whole file holds ({} bytes); converted what is "

@@ -36,6 +36,7 @@ enum class TFailure : std::uint8_t {
   faNotRegularFile,         ///< an input that is a pipe, a device or a socket: {name}
   faFileFailure,            ///< what the system said about a file: {name} {system text}
   faNotWritten,             ///< a write that failed without the system saying why
+  faOutputExists,           ///< a file stands at the output name, which is not to be replaced: {name}
   faAttributesNotKept,      ///< (a warning) the input's permissions or times not given: {name} {system text}
   faDataSizePastFile,       ///< (a warning) a data size far past the file: {name} {stated bytes} {file bytes}
 

@@ -40,6 +40,7 @@ void TAuFileOut::OpenOutputFile() {
     }
     return;
   }
+  if (!ReplaceExisting && platform::Exists(WideFileName)) Raise(TFailure::faOutputExists, FileName);
   std::string failure;
   platform::File file = platform::File::CreateFor(WideFileName, AttributesFrom, failure);
   if (!file) Raise(TFailure::faFileFailure, {FileName, failure});
@@ -55,13 +56,16 @@ void TAuFileOut::CloseOutputFile(bool keep) {
   if (keep) {
     try {
       if (new_file != nullptr) {
-        const std::string warning = new_file->PutInPlace(WideFileName, AttributesFrom);
+        const std::string warning = new_file->PutInPlace(WideFileName, AttributesFrom, ReplaceExisting);
         if (!warning.empty()) AttributeWarning = FailureText(TFailure::faAttributesNotKept, {FileName, warning});
       } else {
         Stream->Flush();
       }
     } catch (const std::exception& e) {
       failure = e.what();  // names the file already
+      // A file put at the name while this one was written is left alone too.
+      if (new_file != nullptr && !ReplaceExisting && platform::Exists(WideFileName))
+        failure = FailureText(TFailure::faOutputExists, FileName);
     }
   }
   Stream.reset();  // a new file that was not put in place goes with it

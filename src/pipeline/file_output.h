@@ -62,6 +62,11 @@ class TAuFileOut : public TAuStreamedOutput {
   /// it is put in place; empty: the system's defaults. Set before Run.
   std::u16string AttributesFrom;
 
+  /// Whether a run replaces a file that stands at FileName (true, the default) or
+  /// leaves it and fails, before anything is written, with "NAME exists". Set before
+  /// Run.
+  bool ReplaceExisting = true;
+
   /// After a run: why the written file did not take AttributesFrom's attributes
   /// (the system's text, naming FileName), or empty. Read once the run is done.
   const std::string& GetAttributeWarning() const { return AttributeWarning; }

@@ -140,10 +140,10 @@ void TAuFileStream::Flush() {
   Settle();
 }
 
-std::string TAuFileStream::PutInPlace(const std::u16string& target, const std::u16string& like) {
+std::string TAuFileStream::PutInPlace(const std::u16string& target, const std::u16string& like, bool replace) {
   Flush();
   std::string error, warning;
-  if (!file_.PutInPlace(target, like, error, warning)) Fail(error);
+  if (!file_.PutInPlace(target, like, replace, error, warning)) Fail(error);
   return warning;
 }
 

@@ -45,11 +45,12 @@ class TAuFileStream : public TStream {
   void Flush() override;
 
   /// Writes what is gathered, then gives a file made by platform::File::CreateFor the
-  /// name `target`, taking the attributes of `like` (platform::File::PutInPlace).
+  /// name `target`, replacing what stands there or, without `replace`, only if nothing
+  /// does, and taking the attributes of `like` (platform::File::PutInPlace).
   /// Raises when either fails, and the file then stays unnamed. Returns the system's
   /// text for attributes that could not be taken (empty when all were). Nothing may be
   /// read or written afterwards.
-  std::string PutInPlace(const std::u16string& target, const std::u16string& like);
+  std::string PutInPlace(const std::u16string& target, const std::u16string& like, bool replace);
 
  private:
   static constexpr std::size_t kGatherBytes = 512u << 10;

@@ -14,7 +14,9 @@
 
 namespace vornek::platform {
 
-/// The program's arguments after its own name, in UTF-16.
+/// The program's arguments after its own name, in UTF-16. On Windows, whose console
+/// leaves wildcards to the program, an argument whose last part holds '*' or '?' is
+/// replaced by the files it matches, sorted (left as it is when it matches none).
 std::vector<std::u16string> CommandLineArguments(int argc, char** argv);
 
 /// Whether `stream` is a terminal (a console on Windows), where text may be redrawn.

@@ -54,7 +54,8 @@ class File {
   static File CreateFor(const std::u16string& target, const std::u16string& like, std::string& error);
 
   /// Gives a file made by CreateFor the name `target`, replacing what stands there in
-  /// one step. Before that, the file's bytes reach the disk, and the file takes the
+  /// one step (or, without `replace`, only if nothing stands there: the check and the
+  /// naming are one step too, and a name taken meanwhile fails with the system's text). Before that, the file's bytes reach the disk, and the file takes the
   /// permission bits and the access and modification times of the file `like` names
   /// (none when `like` is empty; Windows keeps the folder's inherited permissions and
   /// takes the times only) and, where it replaces a file and the system lets it, that
@@ -63,7 +64,7 @@ class File {
   /// `warning`. On failure the file stays unnamed (it goes when closed), whatever stood
   /// at `target` is left as it was, and `error` holds the system's text. The file may
   /// be closed once this returns (Windows closes it to move it).
-  bool PutInPlace(const std::u16string& target, const std::u16string& like, std::string& error,
+  bool PutInPlace(const std::u16string& target, const std::u16string& like, bool replace, std::string& error,
                   std::string& warning);
 
   explicit operator bool() const { return handle_ >= 0; }
@@ -100,6 +101,9 @@ class File {
 /// True when both names exist and name the same file (not merely the same spelling:
 /// links, case-insensitive file systems and relative paths are seen through).
 bool SameFile(const std::u16string& a, const std::u16string& b);
+
+/// Whether anything stands at `name` (a file, a folder, a link even to nothing).
+bool Exists(const std::u16string& name);
 
 /// Deletes a file by name; returns whether it was deleted. A link is removed itself.
 bool DeleteFileByName(const std::u16string& name);

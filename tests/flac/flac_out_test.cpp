@@ -141,6 +141,55 @@ TEST(FlacOut, RatesTheSubsetCannotStateAreWrittenOutsideIt) {
   }
 }
 
+// Without ReplaceExisting, a file at the output name is never replaced: one there
+// before the run fails it at once, and one put there while it runs fails it at the
+// end; either way that file stays as it was and nothing else is left. With it (the
+// library's way), the whole new file replaces what stands there.
+TEST(FlacOut, AFileAtTheNameIsReplacedOnlyWhenThatIsAsked) {
+  test::BindingGuard binding;
+  const std::vector<std::uint8_t> theirs = {'t', 'h', 'e', 'i', 'r', 's'};
+  struct Case {
+    const char* name;
+    bool replace;
+    bool there_before;  ///< else put there while the run is held
+  };
+  for (const Case c : {Case{"there before", false, true}, Case{"put there meanwhile", false, false},
+                       Case{"put there meanwhile, replaced", true, false}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.File("out.flac");
+    if (c.there_before) test::WriteBytes(path, theirs);
+    const auto samples = test::TestSignal(3 * 4608, 2, 16);
+    PcmInput input(test::ToPcm(samples, 16), 16, 2);
+    input.HoldAfter(1);
+    TFLACOut out;
+    out.SetInput(&input);
+    out.SetFileName(path);
+    out.SetCompressionLevel(2);
+    out.ReplaceExisting = c.replace;
+    auto result = std::make_shared<test::RunResult>();
+    out.OnDone = [result](TAuOutput*) { result->finished = true; };
+    out.OnThreadException = [result](TAuOutput* sender) { result->failures.push_back(sender->GetExceptionMessage()); };
+    out.Run();
+    if (!c.there_before) {
+      ASSERT_TRUE(test::PumpUntil([&] { return input.Holding(); }));
+      test::WriteBytes(path, theirs);
+    }
+    input.Release();
+    ASSERT_TRUE(test::PumpUntil([&] { return result->finished; }, std::chrono::seconds(60)));
+    out.OnDone = nullptr;
+    out.OnThreadException = nullptr;
+    if (c.replace) {
+      EXPECT_TRUE(result->failures.empty());
+      EXPECT_EQ(DecodeFlac(path).samples, samples);
+    } else {
+      EXPECT_EQ(result->failures, std::vector<std::string>{path + " exists (use -f to replace it)"});
+      EXPECT_EQ(test::ReadBytes(path), theirs);
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"out.flac"});
+  }
+}
+
 TEST(FlacOut, TagsReachTheFileAsUtf8Comments) {
   test::BindingGuard binding;
   TempDir dir;

@@ -78,6 +78,26 @@ bool MayReplace(const struct stat& existing, const std::string& folder) {
   return me == 0 || me == existing.st_uid || me == dir.st_uid;
 }
 
+/// Puts the folder's entries on the disk (a name just given); a failure changes
+/// nothing the caller could mend.
+void SyncFolder(const std::string& folder) {
+  const int dir = ::open(FolderOrDot(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
+}
+
+/// Renames `from` to `to` only if nothing stands at `to`, in one step where the file
+/// system can (a rename that never replaces, or a link and an unlink); else errno
+/// tells why not.
+bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
 }  // namespace
 
 void File::Close() {
@@ -190,7 +210,7 @@ File File::CreateFor(const std::u16string& target, const std::u16string& like, s
   return File();
 }
 
-bool File::PutInPlace(const std::u16string& target, const std::u16string& like, std::string& error,
+bool File::PutInPlace(const std::u16string& target, const std::u16string& like, bool replace, std::string& error,
                       std::string& warning) {
   const int fd = static_cast<int>(handle_);
   const std::string path = WideToAnsi(target);
@@ -217,11 +237,21 @@ bool File::PutInPlace(const std::u16string& target, const std::u16string& like, 
     }
   }
 
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (pending_name_.empty() && !replace) {
+    // Unnamed, and nothing may be replaced: linked straight to its name, which fails
+    // if the name is taken.
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      error = ErrorText(errno);
+      return false;
+    }
+    SyncFolder(folder);
+    return true;
+  }
   if (pending_name_.empty()) {
     // Unnamed: linked under a hidden name of its own, which the rename then moves.
     long name_max = ::pathconf(FolderOrDot(folder).c_str(), _PC_NAME_MAX);
     if (name_max <= 0) name_max = NAME_MAX;
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 100 && pending_name_.empty(); ++attempt) {
       const std::string candidate = HiddenName(folder, base, name_max);
       if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -237,16 +267,12 @@ bool File::PutInPlace(const std::u16string& target, const std::u16string& like, 
     }
   }
   const std::string hidden = WideToAnsi(pending_name_);
-  if (::rename(hidden.c_str(), path.c_str()) != 0) {
+  if (!(replace ? ::rename(hidden.c_str(), path.c_str()) == 0 : MoveWithoutReplacing(hidden, path))) {
     error = ErrorText(errno);
     return false;  // the hidden name goes with the file
   }
   pending_name_.clear();
-  const int dir = ::open(FolderOrDot(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  SyncFolder(folder);
   return true;
 }
 
@@ -346,6 +372,11 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
   if (::stat(WideToAnsi(a).c_str(), &first) != 0) return false;
   if (::stat(WideToAnsi(b).c_str(), &second) != 0) return false;
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool Exists(const std::u16string& name) {
+  struct stat info {};
+  return ::lstat(WideToAnsi(name).c_str(), &info) == 0;
 }
 
 bool DeleteFileByName(const std::u16string& name) {

@@ -222,9 +222,13 @@ bool SameFile(const std::u16string& a, const std::u16string& b) {
   return IdentityOf(a, first) && IdentityOf(b, second) && first == second;
 }
 
+bool Exists(const std::u16string& name) {
+  return ::GetFileAttributesW(WideName(name)) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool DeleteFileByName(const std::u16string& name) { return ::DeleteFileW(WideName(name)) != FALSE; }
 
-bool File::PutInPlace(const std::u16string& target, const std::u16string& like, std::string& error,
+bool File::PutInPlace(const std::u16string& target, const std::u16string& like, bool replace, std::string& error,
                       std::string& warning) {
   const HANDLE handle = Native(handle_);
   if (!::FlushFileBuffers(handle)) {
@@ -245,8 +249,8 @@ bool File::PutInPlace(const std::u16string& target, const std::u16string& like, 
   ::CloseHandle(handle);
   handle_ = -1;
   ::SetFileAttributesW(WideName(pending_name_), FILE_ATTRIBUTE_NORMAL);
-  if (::MoveFileExW(WideName(pending_name_), WideName(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
-      FALSE) {
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (::MoveFileExW(WideName(pending_name_), WideName(target), flags) == FALSE) {
     error = LastErrorText();
     return false;  // the hidden file goes when the File does
   }

@@ -62,7 +62,8 @@ std::atomic<bool> call_running{false};
 TConversionWatch watch;  // host thread only
 
 /// Runs the conversion of the path given in both forms.
-void Convert(platform::WindowHandle owner, const std::string& narrow, const std::u16string& wide) {
+void Convert(platform::WindowHandle owner, const std::string& narrow, const std::u16string& wide,
+             const TConversionOptions& options) {
   // Synchronised deliveries run only on the thread that loaded the library: from any
   // other thread the conversion could only wait for ever.
   if (!platform::OnHostThread()) {
@@ -83,6 +84,7 @@ void Convert(platform::WindowHandle owner, const std::string& narrow, const std:
     Form1 = form.get();
     form->SourceFileName = narrow;
     form->SourceWideFileName = wide;
+    form->Options = options;
     form->ShowModal();
     form->FLACOut1->Stop(false);
   } catch (const std::exception& e) {
@@ -140,7 +142,7 @@ void TForm1::FormCreate() { Window.SetBounds(0, 0, 0, 0); }
 void TForm1::FormActivate() {
   // Files are opened by the UTF-16 name; the narrow one only says which in texts.
   WaveIn1->SetWideFileName(SourceWideFileName);
-  FLACOut1->SetWideFileName(FlacFileName(SourceWideFileName));
+  FLACOut1->SetWideFileName(Options.Output.empty() ? FlacFileName(SourceWideFileName) : Options.Output);
   // The output name can name the input itself (a source whose extension is already
   // ".flac", in any letter case on a case-insensitive file system): replacing it would
   // destroy the input, so nothing is written.
@@ -155,6 +157,8 @@ void TForm1::FormActivate() {
   // in one step: a conversion that fails or is stopped leaves it as it was. The new
   // one takes the input's permissions and times.
   FLACOut1->AttributesFrom = input;
+  FLACOut1->ReplaceExisting = Options.Replace;
+  FLACOut1->SetVerify(Options.Verify);
   FLACOut1->SetCompressionLevel(2);
   FLACOut1->GetTags().Clear();
   FLACOut1->Run();
@@ -170,6 +174,16 @@ void TForm1::FLACOut1Progress(TAuOutput* /*sender*/) {
 void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
   FLACOut1->Stop(false);
   if (FLACOut1->GetExceptionMessage().empty()) {
+    if (watch.OnConverted) {
+      // As the last open read it: asking the reader would open the file again.
+      TConversionReport report;
+      report.Channels = WaveIn1->Channels;
+      report.BitsPerSample = WaveIn1->BitsPerSample;
+      report.SampleRate = WaveIn1->SampleRate;
+      const std::int64_t frame_bytes = std::int64_t{report.Channels} * (report.BitsPerSample / 8);
+      report.Frames = frame_bytes > 0 ? WaveIn1->Position / frame_bytes : 0;
+      watch.OnConverted(report);
+    }
     const std::int64_t short_by = WaveIn1->FramesShort();
     if (short_by > 0 && watch.OnEndedEarly) watch.OnEndedEarly(short_by);
     if (const std::int64_t stated = WaveIn1->StatedDataBytesPastFile(); stated > 0)
@@ -193,11 +207,11 @@ void TForm1::FLACOut1ThreadException(TAuOutput* /*sender*/) {
 
 void ConvertFile(platform::WindowHandle owner, const char* path) {
   const std::string narrow = path != nullptr ? path : "";
-  Convert(owner, narrow, platform::AnsiToWide(narrow));
+  Convert(owner, narrow, platform::AnsiToWide(narrow), {});
 }
 
-void ConvertFile(platform::WindowHandle owner, const std::u16string& path) {
-  Convert(owner, platform::WideToAnsi(path), path);
+void ConvertFile(platform::WindowHandle owner, const std::u16string& path, const TConversionOptions& options) {
+  Convert(owner, platform::WideToAnsi(path), path, options);
 }
 
 void WatchConversions(TConversionWatch watch_from_now) { watch = std::move(watch_from_now); }

@@ -19,6 +19,19 @@
 
 namespace vornek {
 
+/// What a program that converts in process (the command) may ask of a conversion
+/// beyond the library's contract; the defaults are that contract.
+struct TConversionOptions {
+  /// The FLAC file's name; empty: beside the input, named by FlacFileName.
+  std::u16string Output;
+  /// Whether a file at the output name is replaced by the new one (the library's way),
+  /// or left as it is, the conversion failing with "NAME exists (use -f to replace it)".
+  bool Replace = true;
+  /// Whether every frame is decoded again as it is encoded and compared with the
+  /// samples read (libFLAC's verification), a difference failing the conversion.
+  bool Verify = false;
+};
+
 class TForm1 {
  public:
   /// Builds WaveIn1 and FLACOut1 from the stored settings (which starts FLACOut1's
@@ -51,6 +64,8 @@ class TForm1 {
   /// path turned into UTF-16, or the one the command was given when the narrow code
   /// page cannot spell it.
   std::u16string SourceWideFileName;
+  /// What the call asks beyond the library's contract.
+  TConversionOptions Options;
 
   // Part of the window's interface; the call sets it, and nothing in Vornek
   // reads it back (the files are opened by SourceWideFileName).
@@ -70,8 +85,17 @@ class TForm1 {
 /// loaded the library shows a failure instead of converting.
 void ConvertFile(platform::WindowHandle owner, const char* path);
 /// The same for a path in UTF-16: the command's way to convert a file whose name the
-/// narrow code page cannot spell. Not exported: the library's call stays narrow.
-void ConvertFile(platform::WindowHandle owner, const std::u16string& path);
+/// narrow code page cannot spell, with the command's options. Not exported: the
+/// library's call stays narrow.
+void ConvertFile(platform::WindowHandle owner, const std::u16string& path, const TConversionOptions& options = {});
+
+/// What a conversion that ended well made.
+struct TConversionReport {
+  std::int64_t Frames = 0;  ///< sample frames converted
+  std::int32_t SampleRate = 0;
+  std::int32_t Channels = 0;
+  std::int32_t BitsPerSample = 0;  ///< of the FLAC's samples
+};
 
 /// What a program that converts in process (the command) hears of a conversion
 /// besides the message box. Each handler runs on the host thread, inside ConvertFile.
@@ -85,6 +109,8 @@ struct TConversionWatch {
   /// kept (the file's permissions or times), in the system's words. Without this
   /// handler the text goes where the platform puts warnings (platform::ShowWarning).
   std::function<void(const std::string& text)> OnWarning;
+  /// After a conversion that ended well, before any warning: what it made.
+  std::function<void(const TConversionReport& report)> OnConverted;
 };
 /// Sets the watch for the conversions from now on (an empty one to stop). Host thread.
 void WatchConversions(TConversionWatch watch);

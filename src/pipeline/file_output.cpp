@@ -40,7 +40,9 @@ void TAuFileOut::OpenOutputFile() {
     }
     return;
   }
-  if (!ReplaceExisting && platform::Exists(WideFileName)) Raise(TFailure::faOutputExists, FileName);
+  // (A folder at the name is refused as such below, whatever this setting.)
+  if (!ReplaceExisting && platform::Exists(WideFileName) && !platform::IsFolder(WideFileName))
+    Raise(TFailure::faOutputExists, FileName);
   std::string failure;
   platform::File file = platform::File::CreateFor(WideFileName, AttributesFrom, failure);
   if (!file) Raise(TFailure::faFileFailure, {FileName, failure});

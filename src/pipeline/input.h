@@ -174,9 +174,11 @@ class TAuFileIn : public TAuStreamedInput {
   std::int32_t SampleRate = 0;
   std::int32_t Channels = 0;
 
-  // Part of the component interface; neither the library nor the command reads these.
-  /// The published FileName (the file itself is opened by its UTF-16 name).
+  /// The published FileName (the file itself is opened by its UTF-16 name); it names
+  /// the file in warnings.
   const std::string& GetFileName() const { return FileName; }
+
+  // Part of the component interface; neither the library nor the command reads this.
   /// Whole seconds of the file's data, set when the input opens (before the range is
   /// applied). GetTotalTime works its answer out afresh from Size instead.
   std::int32_t TotalTime = 0;

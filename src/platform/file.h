@@ -104,6 +104,8 @@ bool SameFile(const std::u16string& a, const std::u16string& b);
 
 /// Whether anything stands at `name` (a file, a folder, a link even to nothing).
 bool Exists(const std::u16string& name);
+/// Whether a folder stands at `name` (a link to one is not).
+bool IsFolder(const std::u16string& name);
 
 /// Deletes a file by name; returns whether it was deleted. A link is removed itself.
 bool DeleteFileByName(const std::u16string& name);

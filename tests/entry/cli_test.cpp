@@ -259,10 +259,10 @@ TEST(Cli, ProgressIsShownInPlaceOnATerminalOnly) {
   EXPECT_FALSE(ReadBytes(dir.File("stdout.txt")).empty());
   EXPECT_TRUE(DecodeFlac(dir.File("long.flac")).ok);
 
-  const StderrRun quiet = RunWithStderrOn(true, dir, {"-q", "long.wav"});
+  const StderrRun quiet = RunWithStderrOn(true, dir, {"-q", "-f", "long.wav"});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
-  const StderrRun piped = RunWithStderrOn(false, dir, {"long.wav"});
+  const StderrRun piped = RunWithStderrOn(false, dir, {"-f", "long.wav"});
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.err, "");
 }

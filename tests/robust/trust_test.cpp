@@ -85,7 +85,7 @@ TEST(Trust, ALinkAtTheFlacNameIsReplacedNeverWrittenThrough) {
   const auto samples = WriteWav(dir.File("song.wav"), 5000);
   fs::create_symlink(victim, dir.Path() / "song.flac");
 
-  const CliRun run = RunCli(dir.Path().string(), {"-q", "song.wav"});
+  const CliRun run = RunCli(dir.Path().string(), {"-q", "-f", "song.wav"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(ReadBytes(victim), secret);
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.Path() / "song.flac")));
@@ -248,7 +248,7 @@ TEST(Trust, AConversionThatEndsEarlyLeavesTheExistingFlacAsItWas) {
     ASSERT_FALSE(before.bytes.empty());
     c.make_input(dir);
     const std::vector<std::string> names = dir.Names();
-    const CliRun run = RunCliWith(dir.Path().string(), {"song.wav"}, c.in_child,
+    const CliRun run = RunCliWith(dir.Path().string(), {"-f", "song.wav"}, c.in_child,
                                   c.while_running ? [&](int pid) { c.while_running(pid, dir); }
                                                   : std::function<void(int)>());
     if (c.signal != 0) {
@@ -310,7 +310,7 @@ TEST(Trust, TheFlacTakesTheInputsModeAndTimesAndTheReplacedFilesOwner) {
         group = 4343;
       }
     }
-    const CliRun run = RunCli(dir.Path().string(), {"-q", "song.wav"});
+    const CliRun run = RunCli(dir.Path().string(), {"-q", "-f", "song.wav"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     struct stat flac {};
@@ -335,7 +335,7 @@ TEST(Trust, AFlacThatMayNotBeReplacedIsRefusedBeforeEncoding) {
   ASSERT_EQ(::chown(dir.File("song.flac").c_str(), 4242, 4242), 0);
   const StandingFile owned = StandingFile::At(dir.File("song.flac"));
   const std::vector<std::string> names = dir.Names();
-  const CliRun run = RunCliWith(dir.Path().string(), {"song.wav"}, [] {
+  const CliRun run = RunCliWith(dir.Path().string(), {"-f", "song.wav"}, [] {
     if (::setgid(4343) != 0 || ::setuid(4343) != 0) ::_exit(96);
   });
   EXPECT_EQ(run.status, 1) << run.err;

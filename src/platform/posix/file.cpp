@@ -379,6 +379,11 @@ bool Exists(const std::u16string& name) {
   return ::lstat(WideToAnsi(name).c_str(), &info) == 0;
 }
 
+bool IsFolder(const std::u16string& name) {
+  struct stat info {};
+  return ::lstat(WideToAnsi(name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool DeleteFileByName(const std::u16string& name) {
   return ::unlink(WideToAnsi(name).c_str()) == 0;
 }

@@ -226,6 +226,12 @@ bool Exists(const std::u16string& name) {
   return ::GetFileAttributesW(WideName(name)) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsFolder(const std::u16string& name) {
+  const DWORD attributes = ::GetFileAttributesW(WideName(name));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 bool DeleteFileByName(const std::u16string& name) { return ::DeleteFileW(WideName(name)) != FALSE; }
 
 bool File::PutInPlace(const std::u16string& target, const std::u16string& like, bool replace, std::string& error,

@@ -6,6 +6,7 @@
 // Names are kept in UTF-16 from the command line to the conversion, so that on POSIX
 // they stay the bytes the user gave and on Windows any name converts, also one the
 // narrow code page cannot spell.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -19,6 +20,7 @@
 #include "entry/conversion_window.h"
 #include "entry/output_name.h"
 #include "platform/console.h"
+#include "platform/cpu.h"
 #include "platform/file.h"
 #include "platform/interrupt.h"
 #include "platform/text.h"
@@ -74,21 +76,31 @@ std::u16string BaseName(const std::u16string& path) {
   return path.substr(start);
 }
 
-/// The line of progress redrawn in place on a terminal, and cleared before anything
-/// else is printed.
+/// The line of progress redrawn in place on a terminal ("a.wav: 45%  b.wav: 12%"),
+/// and cleared before anything else is printed.
 class ProgressLine {
  public:
   explicit ProgressLine(bool shown) : shown_(shown) {}
   ~ProgressLine() { Clear(); }
 
-  void Show(const std::u16string& name, std::int32_t percent) {
+  /// Sets the percentage of one of the conversions shown (added when new).
+  void Set(std::size_t job, const std::u16string& name, std::int32_t percent) {
     if (!shown_ || percent < 0) return;
-    std::u16string line = u"\r" + name + u": " + Number(percent) + u"%";
-    const std::size_t width = line.size() - 1;
-    if (width < width_) line += std::u16string(width_ - width, u' ');
-    width_ = width;
-    Say(stderr, line);
-    std::fflush(stderr);
+    for (Entry& entry : entries_) {
+      if (entry.job != job) continue;
+      entry.percent = percent;
+      Draw();
+      return;
+    }
+    // In the inputs' order, whichever started first.
+    const auto at = std::find_if(entries_.begin(), entries_.end(), [job](const Entry& entry) { return entry.job > job; });
+    entries_.insert(at, {job, name, percent});
+    Draw();
+  }
+
+  /// Takes a conversion off the line.
+  void Remove(std::size_t job) {
+    std::erase_if(entries_, [job](const Entry& entry) { return entry.job == job; });
   }
 
   void Clear() {
@@ -101,38 +113,75 @@ class ProgressLine {
   }
 
  private:
+  struct Entry {
+    std::size_t job;
+    std::u16string name;
+    std::int32_t percent;
+  };
+
+  void Draw() {
+    std::u16string line = u"\r";
+    for (const Entry& entry : entries_) {
+      if (line.size() > 1) line += u"  ";
+      line += entry.name + u": " + Number(entry.percent) + u"%";
+    }
+    const std::size_t width = line.size() - 1;
+    if (width < width_) line += std::u16string(width_ - width, u' ');
+    width_ = width;
+    Say(stderr, line);
+    std::fflush(stderr);
+  }
+
   bool shown_;
+  std::vector<Entry> entries_;
   std::size_t width_ = 0;  ///< of the line on screen, 0 when there is none
 };
 
 /// What became of one input.
 struct Outcome {
-  enum class Status { kOk, kFailed, kSkipped };
-  Status status = Status::kFailed;
+  enum class Status { kPending, kOk, kFailed, kSkipped };
+  Status status = Status::kPending;
   std::vector<std::u16string> failures;  ///< why it failed or was skipped
   std::vector<std::u16string> warnings;  ///< whole lines after "warning: "
   vornek::TConversionReport report;
+  std::int64_t frames_short = 0;
   std::int64_t input_bytes = 0;
   std::int64_t output_bytes = 0;
   double seconds = 0;
+  std::chrono::steady_clock::time_point started;
 };
 
 class Command {
  public:
   explicit Command(vornek::cli::Options options)
-      : options_(std::move(options)), progress_(vornek::platform::IsTerminal(stderr) && !Silent()) {}
+      : options_(std::move(options)),
+        outcomes_(options_.files.size()),
+        progress_(vornek::platform::IsTerminal(stderr) && !Silent()) {
+    for (const std::u16string& input : options_.files) outputs_.push_back(OutputName(input));
+  }
 
-  /// Converts every input, one after the other; returns the exit status.
+  /// Converts every input, several at once, and says what became of each in the
+  /// inputs' order; returns the exit status.
   int Run() {
-    bool all_converted = true;
-    for (const std::u16string& input : options_.files) {
-      if (interrupted) break;
-      const std::u16string output = OutputName(input);
-      const Outcome outcome = ConvertOne(input, output);
-      if (interrupted) break;  // what was stopped is said once, below
-      Report(input, output, outcome);
-      all_converted = all_converted && outcome.status == Outcome::Status::kOk;
+    const unsigned at_once = options_.jobs != 0 ? options_.jobs : vornek::platform::ProcessorCount();
+    // Inputs that name one output (x.wav and x.w64) never run side by side: a later one
+    // waits for a round of its own, when the earlier one's FLAC stands and it is refused.
+    std::vector<std::size_t> waiting(options_.files.size());
+    for (std::size_t i = 0; i < waiting.size(); ++i) waiting[i] = i;
+    while (!waiting.empty() && !interrupted) {
+      std::vector<std::size_t> round, later;
+      std::vector<std::u16string> names;
+      for (const std::size_t i : waiting) {
+        const std::u16string key = NameKey(outputs_[i]);
+        (std::find(names.begin(), names.end(), key) == names.end() ? round : later).push_back(i);
+        names.push_back(key);
+      }
+      RunRound(round, at_once);
+      waiting = std::move(later);
     }
+    progress_.Clear();
+    bool all_converted = true;
+    for (const Outcome& outcome : outcomes_) all_converted = all_converted && outcome.status == Outcome::Status::kOk;
     return all_converted ? kStatusOk : kStatusFailed;
   }
 
@@ -145,66 +194,137 @@ class Command {
     return options_.prefix.empty() ? beside : options_.prefix + BaseName(beside);
   }
 
-  Outcome ConvertOne(const std::u16string& input, const std::u16string& output) {
-    Outcome outcome;
-    // An output this run has written is never replaced, -f or not: two inputs that
-    // name one FLAC (x.wav and x.w64) would otherwise leave only the second. Any other
-    // file at the name is replaced only with -f. (The conversion checks that again, and
-    // once more as it puts the new file in place, so a file put there meanwhile stays.)
-    // A folder at the name, or the input itself, is the conversion's to refuse.
-    namespace platform = vornek::platform;
-    if (platform::Exists(output) && !platform::IsFolder(output) && !platform::SameFile(input, output)) {
-      outcome.status = Outcome::Status::kSkipped;
-      for (const auto& [written, from] : written_) {
-        if (!platform::SameFile(output, written)) continue;
-        outcome.failures.push_back(u"would replace " + output + u" written from " + from + u" in this run");
-        return outcome;
+  /// The spelling of an output name that two inputs of this run share when they would
+  /// write one file: "./" parts and doubled separators aside (and letter case on
+  /// Windows, whose names ignore it).
+  static std::u16string NameKey(const std::u16string& name) {
+    std::u16string key;
+    const char* delimiters = vornek::platform::PathDelimiters();
+    const auto separator = [&](char16_t c) {
+      for (const char* d = delimiters; *d != '\0'; ++d)
+        if (c == static_cast<char16_t>(*d) && *d != ':') return true;
+      return false;
+    };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const bool at_part = key.empty() || separator(key.back());
+      if (at_part && name[i] == u'.' && i + 1 < name.size() && separator(name[i + 1])) {
+        ++i;  // "./"
+        continue;
       }
-      if (!options_.force) {
-        outcome.failures.push_back(output + u" exists (use -f to replace it)");
-        return outcome;
-      }
-      outcome.status = Outcome::Status::kFailed;
+      if (separator(name[i]) && !key.empty() && separator(key.back())) continue;
+      char16_t c = name[i];
+      if (separator(c)) c = u'/';
+      if (delimiters[1] != '\0' && c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);  // Windows
+      key += c;
     }
-
-    std::vector<std::string> failures, warnings;
-    std::int64_t frames_short = 0;
-    const auto started = std::chrono::steady_clock::now();
-    vornek::platform::SetMessageSink([&](const std::string& text) { failures.push_back(text); });
-    vornek::WatchConversions({[&](std::int32_t percent) { progress_.Show(input, percent); },
-                              [&](std::int64_t frames) { frames_short = frames; },
-                              [&](const std::string& text) { warnings.push_back(text); },
-                              [&](const vornek::TConversionReport& report) { outcome.report = report; }});
-    vornek::TConversionOptions conversion;
-    conversion.Output = output;
-    conversion.Replace = options_.force;
-    conversion.Verify = options_.verify;
-    vornek::ConvertFile(0, input, conversion);
-    vornek::WatchConversions({});
-    vornek::platform::SetMessageSink(nullptr);
-    progress_.Clear();
-    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    for (const std::string& text : failures) outcome.failures.push_back(FromLibrary(text));
-    if (frames_short > 0)
-      outcome.warnings.push_back(input + u" ends " + Number(frames_short) + u" frames early; converted what is there");
-    for (const std::string& text : warnings) outcome.warnings.push_back(FromLibrary(text));
-    if (!outcome.failures.empty()) return outcome;
-    outcome.status = Outcome::Status::kOk;
-    written_.emplace_back(output, input);
-    outcome.input_bytes = FileSize(input);
-    outcome.output_bytes = FileSize(output);
-    // The verified FLAC stands at its name: only now may the input go.
-    if (options_.delete_input && !vornek::platform::DeleteFileByName(input)) {
-      outcome.status = Outcome::Status::kFailed;
-      outcome.failures.push_back(u"the FLAC is written, but the input could not be deleted");
-    }
-    return outcome;
+    return key;
   }
 
-  void Report(const std::u16string& input, const std::u16string& output, const Outcome& outcome) {
-    for (const std::u16string& text : outcome.failures) Say(stderr, u"vornek: " + input + u": " + text + u"\n");
-    for (const std::u16string& text : outcome.warnings) Say(stderr, u"warning: " + text + u"\n");
+  /// Converts the inputs of `round` (indices into the inputs), at most `at_once` at a
+  /// time; each is said as soon as it and every input before it is over.
+  void RunRound(const std::vector<std::size_t>& round, unsigned at_once) {
+    std::vector<vornek::TConversionJob> jobs;
+    std::vector<std::size_t> job_inputs;
+    for (const std::size_t i : round) {
+      if (Refused(i)) continue;
+      vornek::TConversionJob job;
+      job.Input = options_.files[i];
+      job.Options.Output = outputs_[i];
+      job.Options.Replace = options_.force;
+      job.Options.Verify = options_.verify;
+      Outcome& outcome = outcomes_[i];
+      job.Watch.OnProgress = [this, i](std::int32_t percent) { progress_.Set(i, options_.files[i], percent); };
+      job.Watch.OnEndedEarly = [&outcome](std::int64_t frames) { outcome.frames_short = frames; };
+      job.Watch.OnWarning = [&outcome](const std::string& text) { outcome.warnings.push_back(FromLibrary(text)); };
+      job.Watch.OnConverted = [&outcome](const vornek::TConversionReport& report) { outcome.report = report; };
+      job.Watch.OnFailed = [&outcome](const std::string& text) { outcome.failures.push_back(FromLibrary(text)); };
+      job.Watch.OnEnded = [this, i] { Ended(i); };
+      outcome.started = std::chrono::steady_clock::now();
+      jobs.push_back(std::move(job));
+      job_inputs.push_back(i);
+    }
+    // A failure of the conversion's own window (not of a file) reaches the message box.
+    std::vector<std::string> failures;
+    vornek::platform::SetMessageSink([&](const std::string& text) { failures.push_back(text); });
+    vornek::ConvertFiles(0, std::move(jobs), at_once);
+    vornek::platform::SetMessageSink(nullptr);
+    if (interrupted) return;  // what was stopped is said once, by main
+    for (const std::size_t i : job_inputs) {
+      if (outcomes_[i].status != Outcome::Status::kPending) continue;
+      outcomes_[i].status = Outcome::Status::kFailed;
+      for (const std::string& text : failures) outcomes_[i].failures.push_back(FromLibrary(text));
+    }
+    SayWhatIsOver();
+  }
+
+  /// Whether input `i` is refused before it is converted: an output this run has
+  /// written is never replaced, -f or not, and any other file at the name only with
+  /// -f. (The conversion checks that again, and once more as it puts the new file in
+  /// place, so a file put there meanwhile stays.) A folder at the name, or the input
+  /// itself, is the conversion's to refuse.
+  bool Refused(std::size_t i) {
+    namespace platform = vornek::platform;
+    const std::u16string& input = options_.files[i];
+    const std::u16string& output = outputs_[i];
+    if (!platform::Exists(output) || platform::IsFolder(output) || platform::SameFile(input, output)) return false;
+    Outcome& outcome = outcomes_[i];
+    outcome.status = Outcome::Status::kSkipped;
+    for (const auto& [written, from] : written_) {
+      if (!platform::SameFile(output, written)) continue;
+      outcome.failures.push_back(u"would replace " + output + u" written from " + from + u" in this run");
+      SayWhatIsOver();
+      return true;
+    }
+    if (options_.force) {
+      outcome.status = Outcome::Status::kPending;
+      return false;
+    }
+    outcome.failures.push_back(output + u" exists (use -f to replace it)");
+    SayWhatIsOver();
+    return true;
+  }
+
+  /// Input `i`'s conversion is over (host thread, inside the conversions' loop).
+  void Ended(std::size_t i) {
+    Outcome& outcome = outcomes_[i];
+    progress_.Remove(i);
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - outcome.started).count();
+    if (outcome.frames_short > 0)
+      outcome.warnings.insert(outcome.warnings.begin(), options_.files[i] + u" ends " +
+                                                            Number(outcome.frames_short) +
+                                                            u" frames early; converted what is there");
+    if (!outcome.failures.empty()) {
+      outcome.status = Outcome::Status::kFailed;
+    } else {
+      outcome.status = Outcome::Status::kOk;
+      written_.emplace_back(outputs_[i], options_.files[i]);
+      outcome.input_bytes = FileSize(options_.files[i]);
+      outcome.output_bytes = FileSize(outputs_[i]);
+      // The verified FLAC stands at its name: only now may the input go.
+      if (options_.delete_input && !vornek::platform::DeleteFileByName(options_.files[i])) {
+        outcome.status = Outcome::Status::kFailed;
+        outcome.failures.push_back(u"the FLAC is written, but the input could not be deleted");
+      }
+    }
+    SayWhatIsOver();
+  }
+
+  /// Says every outcome from the first not yet said on, up to one still pending.
+  void SayWhatIsOver() {
+    bool cleared = false;
+    for (; said_ < outcomes_.size() && outcomes_[said_].status != Outcome::Status::kPending; ++said_) {
+      if (!cleared) progress_.Clear();
+      cleared = true;
+      Say(said_);
+    }
+  }
+
+  void Say(std::size_t i) {
+    const std::u16string& input = options_.files[i];
+    const std::u16string& output = outputs_[i];
+    const Outcome& outcome = outcomes_[i];
+    for (const std::u16string& text : outcome.failures) ::Say(stderr, u"vornek: " + input + u": " + text + u"\n");
+    for (const std::u16string& text : outcome.warnings) ::Say(stderr, u"warning: " + text + u"\n");
     if (options_.json) {
       vornek::cli::JsonObject json;
       json.Add("input", input).Add("output", output);
@@ -231,13 +351,16 @@ class Command {
     const long percent = outcome.input_bytes > 0 ? std::lround(static_cast<double>(outcome.output_bytes) * 100.0 /
                                                                static_cast<double>(outcome.input_bytes))
                                                  : 0;
-    Say(stdout, input + u" -> " + output + u"  (" + HumanSize(outcome.input_bytes) + u" -> " +
-                    HumanSize(outcome.output_bytes) + u", " + Number(percent) + u"%" +
-                    (options_.verify ? u", verified" : u"") + u")\n");
+    ::Say(stdout, input + u" -> " + output + u"  (" + HumanSize(outcome.input_bytes) + u" -> " +
+                      HumanSize(outcome.output_bytes) + u", " + Number(percent) + u"%" +
+                      (options_.verify ? u", verified" : u"") + u")\n");
     std::fflush(stdout);
   }
 
   vornek::cli::Options options_;
+  std::vector<std::u16string> outputs_;  ///< the output name of each input
+  std::vector<Outcome> outcomes_;        ///< what became of each input
+  std::size_t said_ = 0;                 ///< outcomes said so far, in the inputs' order
   ProgressLine progress_;
   /// The outputs this run has written, and the input of each.
   std::vector<std::pair<std::u16string, std::u16string>> written_;

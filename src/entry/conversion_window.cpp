@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "entry/conversion_window.h"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
@@ -8,6 +9,7 @@
 #include "pipeline/failures.h"
 #include "platform/file.h"
 #include "platform/host_thread.h"
+#include "platform/cpu.h"
 #include "platform/text.h"
 
 namespace vornek {
@@ -85,6 +87,7 @@ void Convert(platform::WindowHandle owner, const std::string& narrow, const std:
     form->SourceFileName = narrow;
     form->SourceWideFileName = wide;
     form->Options = options;
+    form->Watch = watch;
     form->ShowModal();
     form->FLACOut1->Stop(false);
   } catch (const std::exception& e) {
@@ -149,7 +152,7 @@ void TForm1::FormActivate() {
   const std::u16string& input = SourceWideFileName;
   const std::u16string& output = FLACOut1->GetWideFileName();
   if (platform::SameFile(input, output)) {
-    platform::ShowMessage(FailureText(TFailure::faOutputIsInput));
+    Fail(FailureText(TFailure::faOutputIsInput));
     Close();
     return;
   }
@@ -159,22 +162,29 @@ void TForm1::FormActivate() {
   FLACOut1->AttributesFrom = input;
   FLACOut1->ReplaceExisting = Options.Replace;
   FLACOut1->SetVerify(Options.Verify);
+  FLACOut1->SetEncoderThreads(Options.EncoderThreads);
   FLACOut1->SetCompressionLevel(2);
   FLACOut1->GetTags().Clear();
   FLACOut1->Run();
+}
+
+void TForm1::Close() {
+  Window.Close();
+  if (Watch.OnEnded) Watch.OnEnded();
+  if (OnClosed) OnClosed();
 }
 
 void TForm1::FormClose() { FLACOut1->Stop(false); }
 
 void TForm1::FLACOut1Progress(TAuOutput* /*sender*/) {
   platform::ProcessMessages();
-  if (watch.OnProgress) watch.OnProgress(FLACOut1->LastProgress);
+  if (Watch.OnProgress) Watch.OnProgress(FLACOut1->LastProgress);
 }
 
 void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
   FLACOut1->Stop(false);
   if (FLACOut1->GetExceptionMessage().empty()) {
-    if (watch.OnConverted) {
+    if (Watch.OnConverted) {
       // As the last open read it: asking the reader would open the file again.
       TConversionReport report;
       report.Channels = WaveIn1->Channels;
@@ -182,10 +192,10 @@ void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
       report.SampleRate = WaveIn1->SampleRate;
       const std::int64_t frame_bytes = std::int64_t{report.Channels} * (report.BitsPerSample / 8);
       report.Frames = frame_bytes > 0 ? WaveIn1->Position / frame_bytes : 0;
-      watch.OnConverted(report);
+      Watch.OnConverted(report);
     }
     const std::int64_t short_by = WaveIn1->FramesShort();
-    if (short_by > 0 && watch.OnEndedEarly) watch.OnEndedEarly(short_by);
+    if (short_by > 0 && Watch.OnEndedEarly) Watch.OnEndedEarly(short_by);
     if (const std::int64_t stated = WaveIn1->StatedDataBytesPastFile(); stated > 0)
       Warn(FailureText(TFailure::faDataSizePastFile, {WaveIn1->GetFileName(), std::to_string(stated),
                                                       std::to_string(WaveIn1->FileBytes())}));
@@ -195,15 +205,20 @@ void TForm1::FLACOut1Done(TAuOutput* /*sender*/) {
 }
 
 void TForm1::Warn(const std::string& text) {
-  if (watch.OnWarning)
-    watch.OnWarning(text);
+  if (Watch.OnWarning)
+    Watch.OnWarning(text);
   else
     platform::ShowWarning(text);
 }
 
-void TForm1::FLACOut1ThreadException(TAuOutput* /*sender*/) {
-  platform::ShowMessage(FLACOut1->GetExceptionMessage());
+void TForm1::Fail(const std::string& text) {
+  if (Watch.OnFailed)
+    Watch.OnFailed(text);
+  else
+    platform::ShowMessage(text);
 }
+
+void TForm1::FLACOut1ThreadException(TAuOutput* /*sender*/) { Fail(FLACOut1->GetExceptionMessage()); }
 
 void ConvertFile(platform::WindowHandle owner, const char* path) {
   const std::string narrow = path != nullptr ? path : "";
@@ -215,5 +230,102 @@ void ConvertFile(platform::WindowHandle owner, const std::u16string& path, const
 }
 
 void WatchConversions(TConversionWatch watch_from_now) { watch = std::move(watch_from_now); }
+
+namespace {
+
+/// The jobs of ConvertFiles and the forms that run them, in one modal loop.
+class TBatch {
+ public:
+  TBatch(std::vector<TConversionJob> jobs, unsigned at_once)
+      : jobs_(std::move(jobs)), at_once_(std::max(1u, at_once)), window_(kForm1Stored.Caption) {
+    window_.SetBounds(0, 0, 0, 0);
+  }
+
+  void Run() {
+    if (jobs_.empty()) return;
+    window_.ShowModal({[this] { StartMore(); }, [this] { StopAll(); }});
+  }
+
+ private:
+  /// Starts jobs until at_once_ run or none is left; ends the loop when all are over.
+  void StartMore() {
+    if (starting_) return;  // a job over as soon as it starts: the loop below goes on
+    starting_ = true;
+    while (!stopping_ && running_.size() < at_once_ && next_ < jobs_.size()) Start(next_++);
+    starting_ = false;
+    if (running_.empty() && next_ == jobs_.size()) window_.Close();
+  }
+
+  void Start(std::size_t index) {
+    TConversionJob& job = jobs_[index];
+    auto form = std::make_unique<TForm1>();
+    TForm1* const started = form.get();
+    form->SourceWideFileName = job.Input;
+    form->SourceFileName = platform::WideToAnsi(job.Input);
+    form->Options = job.Options;
+    // Side by side, each writer takes its share of the processors.
+    const std::size_t side_by_side = std::min<std::size_t>(at_once_, running_.size() + 1 + (jobs_.size() - next_));
+    if (side_by_side > 1 && form->Options.EncoderThreads == 0)
+      form->Options.EncoderThreads = std::max<std::uint32_t>(
+          1, platform::ProcessorCount() / static_cast<std::uint32_t>(side_by_side));
+    form->Watch = std::move(job.Watch);
+    form->OnClosed = [this, started] { Ended(started); };
+    running_.push_back(std::move(form));
+    started->FormActivate();
+  }
+
+  /// Inside `form`'s own handler, or while it starts: it is kept until a later
+  /// handler, when nothing of it is on the stack any more. (A form that ends while
+  /// another starts does so inside that other's handler: nothing is let go then.)
+  void Ended(TForm1* form) {
+    if (!starting_) ended_.clear();
+    for (auto it = running_.begin(); it != running_.end(); ++it) {
+      if (it->get() != form) continue;
+      ended_.push_back(std::move(*it));
+      running_.erase(it);
+      break;
+    }
+    StartMore();
+  }
+
+  /// The close request: every conversion under way stops and leaves nothing.
+  void StopAll() {
+    stopping_ = true;
+    for (const auto& form : running_) form->FormClose();
+  }
+
+  std::vector<TConversionJob> jobs_;
+  unsigned at_once_;
+  platform::ModalWindow window_;
+  std::vector<std::unique_ptr<TForm1>> running_;
+  std::vector<std::unique_ptr<TForm1>> ended_;
+  std::size_t next_ = 0;
+  bool starting_ = false;
+  bool stopping_ = false;
+};
+
+}  // namespace
+
+void ConvertFiles(platform::WindowHandle owner, std::vector<TConversionJob> jobs, unsigned at_once) {
+  if (!platform::OnHostThread()) {
+    platform::ShowMessage(FailureText(TFailure::faNotHostThread));
+    return;
+  }
+  if (call_running.exchange(true)) return;
+  struct EndOfCall {
+    ~EndOfCall() {
+      platform::SetOwnerWindow(0);
+      call_running = false;
+    }
+  } end_of_call;
+  try {
+    platform::SetOwnerWindow(owner);
+    TBatch(std::move(jobs), at_once).Run();
+  } catch (const std::exception& e) {
+    platform::ShowMessage(e.what());
+  } catch (...) {
+    platform::ShowMessage(FailureText(TFailure::faCallFailed));
+  }
+}
 
 }  // namespace vornek

@@ -174,7 +174,7 @@ TEST(Cli, AnInterruptStopsTheConversionAndLeavesNothing) {
     WriteWav(dir, "long.wav", 44100 * 300);
     WriteWav(dir, "next.wav", 100);
     std::string under_way;
-    const CliRun r = RunCli(dir, {"long.wav", "next.wav"}, [&, sig = signal](int pid) {
+    const CliRun r = RunCli(dir, {"-j1", "long.wav", "next.wav"}, [&, sig = signal](int pid) {
       under_way = WaitForFileUnderWay(pid, dir.Path().string(), 4096);
       ::kill(pid, sig);
     });
@@ -183,6 +183,21 @@ TEST(Cli, AnInterruptStopsTheConversionAndLeavesNothing) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"long.wav", "next.wav"}))
         << "neither a FLAC file nor the hidden one is left, and next.wav was not started";
   }
+}
+
+// With several conversions side by side, Ctrl-C stops them all: none leaves anything.
+TEST(Cli, AnInterruptStopsEveryConversionUnderWay) {
+  TempDir dir;
+  WriteWav(dir, "a.wav", 44100 * 200);
+  WriteWav(dir, "b.wav", 44100 * 200);
+  WriteWav(dir, "c.wav", 100);
+  const CliRun r = RunCli(dir, {"-j2", "a.wav", "b.wav", "c.wav"}, [&](int pid) {
+    EXPECT_FALSE(WaitForFileUnderWay(pid, dir.Path().string(), 4096).empty());
+    ::kill(pid, SIGINT);
+  });
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.wav", "b.wav", "c.wav"}));
 }
 
 /// What the command writes to its standard error when that is a terminal (a pseudo-
@@ -265,6 +280,45 @@ TEST(Cli, ProgressIsShownInPlaceOnATerminalOnly) {
   const StderrRun piped = RunWithStderrOn(false, dir, {"-f", "long.wav"});
   EXPECT_EQ(piped.status, 0);
   EXPECT_EQ(piped.err, "");
+}
+
+// Several files convert side by side; each FLAC is byte for byte the one a conversion
+// one at a time writes, and the lines come in the order of the inputs.
+TEST(Cli, ManyFilesAtOnceWriteWhatOneAtATimeWritesInTheInputsOrder) {
+  TempDir together, alone;
+  std::vector<std::string> names;
+  const std::size_t lengths[] = {44100 * 12, 100, 4608, 44100 * 2, 7, 44100 * 11, 3000, 1};
+  for (std::size_t i = 0; i < std::size(lengths); ++i) {
+    names.push_back("f" + std::to_string(i) + ".wav");
+    WriteWav(together, names.back(), lengths[i]);
+    WriteWav(alone, names.back(), lengths[i]);
+  }
+  std::vector<std::string> args = {"-j3"};
+  args.insert(args.end(), names.begin(), names.end());
+  const CliRun r = RunCli(together, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  args[0] = "-j1";
+  ASSERT_EQ(RunCli(alone, args).status, 0);
+  std::string order;
+  for (const std::string& name : names) {
+    const std::string flac = name.substr(0, name.size() - 4) + ".flac";
+    EXPECT_EQ(ReadBytes(together.File(flac)), ReadBytes(alone.File(flac))) << flac;
+    order += name + " -> " + flac + "  (\n";
+  }
+  std::string lines;
+  for (std::size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    lines += r.out.substr(at, r.out.find('(', at) + 1 - at) + "\n";
+  EXPECT_EQ(lines, order);
+}
+
+// On a terminal, the progress line shows every conversion under way.
+TEST(Cli, ProgressShowsEachFileUnderWay) {
+  TempDir dir;
+  WriteWav(dir, "a.wav", 44100 * 120);
+  WriteWav(dir, "b.wav", 44100 * 120);
+  const StderrRun tty = RunWithStderrOn(true, dir, {"-j2", "a.wav", "b.wav"});
+  EXPECT_EQ(tty.status, 0) << tty.err;
+  EXPECT_TRUE(testing::internal::RE::PartialMatch(tty.err, "\ra\\.wav: [0-9]+%  b\\.wav: [0-9]+%")) << tty.err;
 }
 
 }  // namespace

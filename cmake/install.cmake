@@ -31,6 +31,9 @@ add_custom_command(OUTPUT ${_vornek_manpage}
   DEPENDS ${PROJECT_SOURCE_DIR}/doc/vornek.1 ${CMAKE_CURRENT_LIST_DIR}/manpage.cmake
   VERBATIM)
 add_custom_target(vornek-manpage ALL DEPENDS ${_vornek_manpage})
+# Whatever builds the command builds its page, so that a tree built for some targets
+# only (the sanitizer builds) still installs.
+add_dependencies(vornek-cli vornek-manpage)
 install(FILES ${_vornek_manpage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/THIRD-PARTY.md

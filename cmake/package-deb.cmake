@@ -46,6 +46,7 @@ License: BSD-3-clause
     COMMAND gzip -9n -c ${PROJECT_BINARY_DIR}/debian/changelog > ${PROJECT_BINARY_DIR}/debian/changelog.gz
     DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog)
   add_custom_target(vornek-deb-changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+  add_dependencies(vornek-cli vornek-deb-changelog)
   install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # One small package holds the library, its development link and header, and the

@@ -13,8 +13,9 @@ set(_vornek_static_runtime -static -static-libgcc -static-libstdc++)
 
 if(TARGET vornek)
   # vornek.dll (not libvornek.dll), exporting exactly what vornek.def lists, under
-  # the undecorated name also on 32-bit x86.
-  target_sources(vornek PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vornek.def)
+  # the undecorated names also on 32-bit x86.
+  # Beside vnkconv, the wide-name entry vnkconvW, which only Windows has.
+  target_sources(vornek PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vornek.def ${PROJECT_SOURCE_DIR}/src/entry/exports_wide.cpp)
   set_target_properties(vornek PROPERTIES PREFIX "" IMPORT_PREFIX "")
   target_link_options(vornek PRIVATE ${_vornek_static_runtime})
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

@@ -14,6 +14,7 @@
 #define VORNEK_H
 
 #if defined(_WIN32)
+#include <stddef.h> /* wchar_t */
 #define VORNEK_STDCALL __stdcall
 #else
 #define VORNEK_STDCALL
@@ -24,6 +25,15 @@ extern "C" {
 #endif
 
 void VORNEK_STDCALL vnkconv(void* owner_window, const char* path);
+
+#if defined(_WIN32)
+/* Windows only: the same conversion for a path in UTF-16 (null reads as the empty
+ * path), so that a host can pass any name the file system holds, also one the ANSI
+ * code page cannot spell (a Japanese name on a Western system). The FLAC file is
+ * named like the input, in UTF-16 too. Exported undecorated beside vnkconv (stdcall
+ * on 32-bit x86). */
+void VORNEK_STDCALL vnkconvW(void* owner_window, const wchar_t* path);
+#endif
 
 #ifdef __cplusplus
 }

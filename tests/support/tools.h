@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The outside programs some tests run: sox, ffmpeg (and its MPEG Layer 3 encoder), flac,
 // a C compiler. A test that needs one that is missing is skipped with the reason, never
-// passed. Under CI=true a missing tool is a failure instead: scripts/setup installs every
-// one of them, so a missing tool there means the machine is not what the suite expects.
+// passed. Under CI=true a missing tool is a failure instead: scripts/setup tests (which
+// scripts/test runs) installs every one of them, so a missing tool there means the
+// machine is not what the suite expects.
 #pragma once
 
 #include <optional>
@@ -24,7 +25,7 @@ bool InCi();
 #define VORNEK_REQUIRE(missing)                                                          \
   if (const std::optional<std::string> vornek_missing_ = (missing)) {                     \
     if (::vornek::test::InCi())                                                          \
-      FAIL() << *vornek_missing_ << " (under CI=true: scripts/setup installs it)";       \
+      FAIL() << *vornek_missing_ << " (under CI=true: scripts/setup tests installs it)";       \
     else                                                                                 \
       GTEST_SKIP() << *vornek_missing_;                                                  \
   }

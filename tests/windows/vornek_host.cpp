@@ -2,8 +2,8 @@
 // A Windows host program for vornek.dll, run under Wine by scripts/test-windows.
 //
 // It does what a real host does: creates a real top-level window, loads vornek.dll
-// from its own folder, and calls vnkconv with its window handle on the thread that
-// loaded the library. A watcher thread finds every message box of this process (dialog
+// from its own folder, and calls vnkconv (or vnkconvW, with a UTF-16 path) with its
+// window handle on the thread that loaded the library. A watcher thread finds every message box of this process (dialog
 // class #32770), records its text, owner, buttons and icon, and presses OK, as a user
 // would. Each case of the table below is one call (or a few) with what must be seen.
 //
@@ -34,6 +34,7 @@
 namespace {
 
 using Vnkconv = void(__stdcall*)(HWND, const char*);
+using VnkconvW = void(__stdcall*)(HWND, const wchar_t*);
 
 // ---------------------------------------------------------------------------------
 // Text
@@ -219,6 +220,7 @@ class Watcher {
 
 struct Context {
   Vnkconv vnkconv;
+  VnkconvW vnkconv_w;
   HWND host;
   std::wstring dir;  // with a trailing backslash
   Watcher* watcher;
@@ -233,9 +235,10 @@ struct Outcome {
   bool host_enabled_after = true;
 };
 
-Outcome Call(const Context& c, HWND owner, const std::string& ansi_path) {
+/// Makes one call and gathers its outcome.
+Outcome Observe(const Context& c, const std::function<void()>& call) {
   const std::set<DWORD> before = ProcessThreads();
-  c.vnkconv(owner, ansi_path.c_str());
+  call();
   Outcome outcome;
   outcome.host_enabled_after = IsWindowEnabled(c.host) != FALSE;
   MSG message;
@@ -246,6 +249,15 @@ Outcome Call(const Context& c, HWND owner, const std::string& ansi_path) {
   for (DWORD id : ProcessThreads())
     if (before.count(id) == 0) outcome.new_threads.insert(id);
   return outcome;
+}
+
+Outcome Call(const Context& c, HWND owner, const std::string& ansi_path) {
+  return Observe(c, [&] { c.vnkconv(owner, ansi_path.c_str()); });
+}
+
+/// The wide-name call; a null `path` is passed as a null pointer.
+Outcome CallW(const Context& c, HWND owner, const wchar_t* path) {
+  return Observe(c, [&] { c.vnkconv_w(owner, path); });
 }
 
 std::string CallPath(const Context& c, const std::wstring& name) { return Ansi(c.Path(name)); }
@@ -394,6 +406,53 @@ std::vector<Case> Cases() {
                      check.That(IsFlac(c.Path(flac)), "the FLAC with the non-ASCII name was not written");
                    }});
 
+  // The wide-name call converts a name the ANSI code page cannot spell (on a Western
+  // system); the script compares the FLACs with the Linux build's.
+  struct WideName {
+    const char* name;
+    const wchar_t* wav;
+    const wchar_t* flac;
+  };
+  static const WideName kWideNames[] = {
+      {"vnkconvW: Japanese name", L"\u97f3\u697d.wav", L"\u97f3\u697d.flac"},
+      {"vnkconvW: Greek name", L"\u039c\u03bf\u03c5\u03c3\u03b9\u03ba\u03ae.wav",
+       L"\u039c\u03bf\u03c5\u03c3\u03b9\u03ba\u03ae.flac"},
+  };
+  for (const WideName& name : kWideNames)
+    cases.push_back({name.name, [name](const Context& c, Check& check) {
+                       if (!Ansi(c.Path(name.wav)).empty())
+                         std::printf("NOTE %s: this system's ANSI code page can spell the name too\n", name.name);
+                       check.That(CopyFileW(c.Path(L"pcm16.wav").c_str(), c.Path(name.wav).c_str(), FALSE) != FALSE,
+                                  "cannot copy the input");
+                       DeleteFileW(c.Path(name.flac).c_str());
+                       const Outcome outcome = CallW(c, c.host, c.Path(name.wav).c_str());
+                       NoBoxes(check, outcome);
+                       CommonChecks(check, outcome);
+                       check.That(IsFlac(c.Path(name.flac)), Narrow(name.flac) + " was not written");
+                     }});
+
+  // Both calls reach the same conversion: a failure shows the same one box.
+  cases.push_back({"vnkconvW shows the failures vnkconv shows", [](const Context& c, Check& check) {
+                     const std::wstring absent = c.Path(L"absent.wav");
+                     const std::string absent_ansi = CallPath(c, L"absent.wav");
+                     const std::pair<Outcome, Outcome> narrow_and_wide[] = {
+                         {Call(c, c.host, absent_ansi), CallW(c, c.host, absent.c_str())},
+                         {Observe(c, [&] { c.vnkconv(c.host, nullptr); }), CallW(c, c.host, nullptr)},
+                     };
+                     for (const auto& [narrow, wide] : narrow_and_wide) {
+                       CommonChecks(check, narrow);
+                       CommonChecks(check, wide);
+                       check.That(narrow.boxes.size() == 1 && wide.boxes.size() == 1,
+                                  std::to_string(narrow.boxes.size()) + " and " + std::to_string(wide.boxes.size()) +
+                                      " message boxes instead of 1 each");
+                       if (narrow.boxes.size() != 1 || wide.boxes.size() != 1) continue;
+                       check.That(!wide.boxes.front().text.empty() && wide.boxes.front().text == narrow.boxes.front().text,
+                                  "vnkconvW said \"" + Narrow(wide.boxes.front().text) + "\", vnkconv \"" +
+                                      Narrow(narrow.boxes.front().text) + "\"");
+                       check.That(wide.boxes.front().owner == c.host, "vnkconvW's box is not owned by the owner window");
+                     }
+                   }});
+
   cases.push_back({"relative path", [](const Context& c, Check& check) {
                      wchar_t previous[MAX_PATH] = {};
                      GetCurrentDirectoryW(MAX_PATH, previous);
@@ -531,8 +590,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   auto vnkconv = reinterpret_cast<Vnkconv>(reinterpret_cast<void*>(GetProcAddress(module, "vnkconv")));
-  if (vnkconv == nullptr) {
-    std::printf("FAIL start-up: vornek.dll has no export vnkconv\n");
+  auto vnkconv_w = reinterpret_cast<VnkconvW>(reinterpret_cast<void*>(GetProcAddress(module, "vnkconvW")));
+  if (vnkconv == nullptr || vnkconv_w == nullptr) {
+    std::printf("FAIL start-up: vornek.dll does not export both vnkconv and vnkconvW\n");
     return 1;
   }
   ReportMp3Codec();
@@ -540,7 +600,7 @@ int main(int argc, char** argv) {
   int passed = 0, failed = 0;
   {
     Watcher watcher(host);
-    const Context context{vnkconv, host, dir, &watcher};
+    const Context context{vnkconv, vnkconv_w, host, dir, &watcher};
     for (const Case& test : Cases()) {
       running = test.name;
       Check check;

@@ -3,10 +3,10 @@
 // session's name space, where every open of that name is the same object.
 #include "platform/win32/windows_api.h"
 
-#include <system_error>
 
 #include "platform/threads.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/system_error.h"
 
 namespace vornek::platform {
 
@@ -22,8 +22,7 @@ AutoResetEvent::AutoResetEvent(const char* name) : state_(std::make_unique<State
   if (!state_->event && name != nullptr)
     state_->event = win32::UniqueHandle(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
   if (!state_->event)
-    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(),
-                            "CreateEvent");
+    win32::ThrowLastError("CreateEvent");
 }
 
 AutoResetEvent::~AutoResetEvent() = default;

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/system_error.h"
 
 namespace vornek::platform {
 
@@ -27,21 +28,7 @@ const wchar_t* WideName(const std::u16string& name) {
   return reinterpret_cast<const wchar_t*>(name.c_str());
 }
 
-/// The system's text for `code`, in the system's language, without the line break
-/// the message table ends its texts with (it would show as an empty line).
-std::string ErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::u16string text;
-  if (length > 0 && buffer != nullptr) text.assign(reinterpret_cast<const char16_t*>(buffer), length);
-  if (buffer != nullptr) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
-    text.pop_back();
-  if (text.empty()) return "System error " + std::to_string(code) + ".";
-  return WideToAnsi(text);
-}
+std::string ErrorText(DWORD code) { return win32::SystemErrorText(code); }
 
 std::string LastErrorText() { return ErrorText(::GetLastError()); }
 

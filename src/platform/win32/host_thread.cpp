@@ -5,13 +5,13 @@
 #include "platform/win32/windows_api.h"
 
 #include <atomic>
-#include <system_error>
 
 #include "platform/call_queue.h"
 #include "platform/host_thread.h"
 #include "platform/win32/host_wake.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/window.h"
+#include "platform/win32/system_error.h"
 
 namespace vornek::platform {
 namespace {
@@ -19,7 +19,7 @@ namespace {
 struct HostQueue {
   HostQueue() : wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     if (!wake)
-      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "CreateEvent");
+      win32::ThrowLastError("CreateEvent");
   }
   win32::UniqueHandle wake;  // the host thread waits on this
   std::atomic<DWORD> host_id{0};

@@ -9,12 +9,12 @@
 
 #include <atomic>
 #include <mutex>
-#include <system_error>
 #include <vector>
 
 #include "platform/host_thread.h"
 #include "platform/text.h"
 #include "platform/win32/host_wake.h"
+#include "platform/win32/system_error.h"
 #include "platform/window.h"
 
 namespace vornek::platform {
@@ -88,7 +88,7 @@ class WindowClass {
     description.lpszClassName = kClassName;
     atom_ = ::RegisterClassExW(&description);
     if (atom_ == 0)
-      throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "RegisterClassEx");
+      win32::ThrowLastError("RegisterClassEx");
   }
   ~WindowClass() { ::UnregisterClassW(kClassName, instance_); }
   WindowClass(const WindowClass&) = delete;
@@ -172,7 +172,7 @@ ModalWindow::ModalWindow(const std::string& caption) : impl_(std::make_unique<Im
   impl_->hwnd = ::CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, reinterpret_cast<LPCWSTR>(title.c_str()),
                                   WS_POPUP, 0, 0, 0, 0, Owner(), nullptr, window_class.Instance(), nullptr);
   if (impl_->hwnd == nullptr)
-    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category(), "CreateWindowEx");
+    win32::ThrowLastError("CreateWindowEx");
   ::SetWindowLongPtrW(impl_->hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
 }
 

@@ -207,5 +207,24 @@ TEST(CliOptions, JsonTellsScriptsWhatBecameOfEachInput) {
       << lines[3];
 }
 
+// The manual page tells of every option the help names.
+TEST(CliOptions, TheManualPageTellsOfEveryOptionOfTheHelp) {
+  TempDir dir;
+  const CliRun help = RunCli(dir, {"--help"});
+  const Bytes page_bytes = ReadBytes(std::string(VORNEK_SOURCE_DIR) + "/doc/vornek.1");
+  std::string page(page_bytes.begin(), page_bytes.end());
+  // The page writes "-" as "\-".
+  for (std::size_t at; (at = page.find("\\-")) != std::string::npos;) page.erase(at, 1);
+  std::size_t options = 0;
+  for (std::size_t at = help.out.find("--"); at != std::string::npos; at = help.out.find("--", at + 2)) {
+    const std::size_t end = help.out.find_first_of(" =,\n", at);
+    const std::string option = help.out.substr(at, end - at);
+    if (option.size() <= 2) continue;
+    ++options;
+    EXPECT_NE(page.find(option), std::string::npos) << option;
+  }
+  EXPECT_GE(options, 10u);
+}
+
 }  // namespace
 }  // namespace vornek::test

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "flac/flac_fixtures.h"
 #include "support/files.h"
 #include "support/run_cli.h"
+#include "support/tools.h"
 #include "support/wav_writer.h"
 
 namespace vornek::test {
@@ -224,6 +227,42 @@ TEST(CliOptions, TheManualPageTellsOfEveryOptionOfTheHelp) {
     EXPECT_NE(page.find(option), std::string::npos) << option;
   }
   EXPECT_GE(options, 10u);
+}
+
+// The README's recipe for a tree of WAV files on many machines, on this one: GNU
+// parallel runs the command once per file; run again, it converts nothing, and every
+// input says it was skipped.
+TEST(CliOptions, AParallelRunOverATreeRunAgainConvertsNothing) {
+  VORNEK_REQUIRE(MissingTool("parallel"));
+  TempDir dir;
+  fs::create_directories(dir.Path() / "music" / "a" / "b");
+  const std::vector<std::string> wavs = {"music/one.wav", "music/a/two.wav", "music/a/b/three.wav",
+                                         "music/a/b/four five.wav"};
+  for (std::size_t i = 0; i < wavs.size(); ++i) WriteWav(dir, wavs[i], 2000 + i, static_cast<std::uint32_t>(i));
+  const std::string recipe = "cd '" + dir.Path().string() + "' && find music -name '*.wav' | parallel --will-cite '" +
+                             std::string(VORNEK_CLI_FILE) + "' --json -j1 -- {} >";
+  const auto statuses = [&](const std::string& log) {
+    const Bytes bytes = ReadBytes(dir.File(log));
+    const std::string text(bytes.begin(), bytes.end());
+    std::vector<std::string> found;
+    for (std::size_t at = text.find("\"status\": \""); at != std::string::npos;
+         at = text.find("\"status\": \"", at + 1))
+      found.push_back(text.substr(at + 11, text.find('"', at + 11) - at - 11));
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  ASSERT_EQ(std::system((recipe + "first.jsonl").c_str()), 0);
+  EXPECT_EQ(statuses("first.jsonl"), std::vector<std::string>(wavs.size(), "ok"));
+  std::vector<Bytes> flacs;
+  for (const std::string& wav : wavs) {
+    const std::string flac = dir.File(wav.substr(0, wav.size() - 4) + ".flac");
+    EXPECT_TRUE(DecodeFlac(flac).ok) << flac;
+    flacs.push_back(ReadBytes(flac));
+  }
+  EXPECT_NE(std::system((recipe + "second.jsonl").c_str()), 0);  // every input skipped
+  EXPECT_EQ(statuses("second.jsonl"), std::vector<std::string>(wavs.size(), "skipped"));
+  for (std::size_t i = 0; i < wavs.size(); ++i)
+    EXPECT_EQ(ReadBytes(dir.File(wavs[i].substr(0, wavs[i].size() - 4) + ".flac")), flacs[i]);
 }
 
 }  // namespace

@@ -16,16 +16,7 @@ namespace vornek {
 class TAuFileStream::WriteBehind {
  public:
   explicit WriteBehind(platform::File& file)
-      : file_(file), thread_([this](platform::Thread&) { WriteHandedOver(); }) {}
-
-  ~WriteBehind() {
-    {
-      std::lock_guard guard(lock_);
-      stop_ = true;
-    }
-    handed_.notify_one();
-    thread_.WaitFor();
-  }
+      : file_(file), thread_([this](std::stop_token stop) { WriteHandedOver(std::move(stop)); }) {}
 
   /// Waits until the thread is idle, then swaps `bytes` for its (written, emptied)
   /// buffer and starts writing them. Returns the failure of the previous write, if
@@ -55,10 +46,10 @@ class TAuFileStream::WriteBehind {
     return failure;
   }
 
-  void WriteHandedOver() {
+  void WriteHandedOver(std::stop_token stop) {
     std::unique_lock guard(lock_);
     for (;;) {
-      handed_.wait(guard, [this] { return stop_ || busy_; });
+      handed_.wait(guard, stop, [this] { return busy_; });
       if (!busy_) return;  // stop, with nothing left to write
       guard.unlock();
       std::string error;
@@ -74,13 +65,12 @@ class TAuFileStream::WriteBehind {
 
   platform::File& file_;
   std::mutex lock_;
-  std::condition_variable handed_;   ///< a buffer was handed over, or stop
+  std::condition_variable_any handed_;  ///< a buffer was handed over
   std::condition_variable written_;  ///< the thread became idle
   std::vector<std::uint8_t> pending_;  ///< the buffer being written (thread's while busy_)
   std::string failure_;               ///< guarded: the last write's failure, not yet raised
   bool busy_ = false;                 ///< guarded
-  bool stop_ = false;                 ///< guarded
-  platform::Thread thread_;           ///< last: starts once the rest exists
+  std::jthread thread_;  ///< last: starts once the rest exists; stopped and joined first
 };
 
 TAuFileStream::TAuFileStream(const std::u16string& file_name, std::uint16_t mode,

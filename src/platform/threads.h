@@ -1,18 +1,26 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Threads, events, locks and sleeping: the kernel services the pipeline is built on.
+// Events, locks and sleeping: the kernel services the pipeline is built on.
 //
-// Thread and ReentrantLock come from the standard library on every platform.
-// AutoResetEvent is a platform service: on Windows it is a kernel event (and can
-// carry a name), on POSIX a mutex and a condition variable.
+// Threads are the standard library's, and every owner of one holds and stops it the
+// same way: a std::jthread member, declared last so that it starts once the rest of
+// the owner exists and is stopped and joined first when the owner goes; its body
+// takes the std::stop_token, and every wait of the owner's threads is a
+// std::condition_variable_any wait given that token (or, for a wait that is not on a
+// condition, a std::stop_callback that wakes it). A stop request is therefore the one
+// way to end a thread, and it wakes the thread wherever it waits.
+//
+// ReentrantLock comes from the standard library too. AutoResetEvent is a platform
+// service: on Windows it is a kernel event (and can carry a name), on POSIX a mutex
+// and a condition variable.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -31,32 +39,6 @@ inline void Yield() { std::this_thread::yield(); }
 /// process's other threads, so that when every processor is busy they run first.
 /// Best effort: where the system refuses, the priority stays as it was.
 void LowerCurrentThreadPriority();
-
-/// A worker thread that starts at once and polls a termination request.
-/// The owner must end it (Terminate, then make sure the body returns) before it is
-/// destroyed; the destructor waits for the body to return.
-class Thread {
- public:
-  /// Starts `body` at once on a new thread; the body is handed this object, to poll
-  /// Terminated().
-  explicit Thread(std::function<void(Thread& self)> body);
-  ~Thread();
-  Thread(const Thread&) = delete;
-  Thread& operator=(const Thread&) = delete;
-
-  /// Asks the body to return; the body polls Terminated().
-  void Terminate() { terminated_.store(true); }
-  bool Terminated() const { return terminated_.load(); }
-  /// True once the body has returned.
-  bool Finished() const { return finished_.load(); }
-  /// Waits until the body has returned. Must not be called by the thread itself.
-  void WaitFor();
-
- private:
-  std::atomic<bool> terminated_{false};
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
-};
 
 /// An auto-reset event: Set releases one waiter (or the next wait) and the event
 /// resets itself when a wait returns. Initially not signalled.

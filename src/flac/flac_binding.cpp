@@ -6,13 +6,19 @@
 #include <optional>
 #include <utility>
 
-#include "pipeline/module.h"
 #include "platform/dynlib.h"
 #include "platform/flac_library_names.h"
 
 namespace vornek {
 
 namespace {
+
+/// The process-wide lock of the binding: the test, the load and the whole binding are
+/// one step under it. It lives from its first use to the end of the process.
+std::recursive_mutex& ModuleLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
 
 // All of it is written only under ModuleLock; the flag is atomic so that it may also
 // be read without the lock.

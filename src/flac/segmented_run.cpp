@@ -7,8 +7,8 @@
 
 #include "flac/block_feeder.h"
 #include "flac/frame_renumber.h"
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 #include "platform/threads.h"
 
 namespace vornek {

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
+#include "base/bytes.h"
 
 namespace vornek {
 
@@ -17,13 +18,8 @@ constexpr std::uint8_t kVorbisCommentType = 4;
 }  // namespace
 
 void ApplySummary(const TStreamSummary& summary, std::uint8_t* body) {
-  const auto put24 = [](std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value >> 16);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value);
-  };
-  put24(body + 4, std::min<std::uint32_t>(summary.MinFrameBytes, 0xFFFFFF));
-  put24(body + 7, std::min<std::uint32_t>(summary.MaxFrameBytes, 0xFFFFFF));
+  PutBe24(body + 4, std::min<std::uint32_t>(summary.MinFrameBytes, 0xFFFFFF));
+  PutBe24(body + 7, std::min<std::uint32_t>(summary.MaxFrameBytes, 0xFFFFFF));
   // Bytes 10 to 17: rate (20 bits), channels - 1 (3), bits - 1 (5), total samples (36).
   const std::uint64_t total = summary.Samples < (std::uint64_t{1} << 36) ? summary.Samples : 0;
   body[13] = static_cast<std::uint8_t>((body[13] & 0xF0) | ((total >> 32) & 0x0F));
@@ -39,9 +35,7 @@ void TStreamHead::Write(const std::uint8_t* buffer, std::size_t bytes) {
   if (!comment_written_ && type == kVorbisCommentType) {
     // A whole comment block is one write of its header's length plus the header;
     // a write that merely starts with that byte is something else.
-    const std::size_t length =
-        (std::size_t{buffer[1]} << 16) | (std::size_t{buffer[2]} << 8) | std::size_t{buffer[3]};
-    if (bytes == length + 4) {
+    if (bytes == std::size_t{Be24(buffer + 1)} + 4) {
       comment_written_ = true;
       const std::vector<std::uint8_t> block = BuildVorbisComment(comments_, (buffer[0] & 0x80) == 0);
       file_.Write(block.data(), block.size());

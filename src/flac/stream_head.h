@@ -26,7 +26,7 @@
 
 #include "flac/flac_binding.h"
 #include "flac/vorbis_comment.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "pipeline/stream.h"
 #include "platform/md5.h"
 

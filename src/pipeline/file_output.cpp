@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 #include "pipeline/file_stream.h"
 #include "platform/file.h"
 #include "platform/text.h"

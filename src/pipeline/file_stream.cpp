@@ -5,8 +5,8 @@
 #include <mutex>
 #include <utility>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 

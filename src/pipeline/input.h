@@ -27,11 +27,6 @@
 
 namespace vornek {
 
-/// The process-wide copy routine with which ReadInto hands delivered bytes to the
-/// consumer (the ranges never overlap).
-using TFastCopy = void (*)(void* destination, const void* source, std::int32_t count);
-extern TFastCopy FastCopy;
-
 class TAuInput : public TComponent {
  public:
   TAuInput();

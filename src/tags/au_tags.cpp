@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "platform/text.h"
 
 namespace vornek {

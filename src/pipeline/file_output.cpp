@@ -35,16 +35,7 @@ void TAuFileOut::SetWideFileName(const std::u16string& name) {
 void TAuFileOut::OpenOutputFile() {
   if (WideFileName.empty()) Raise(TFailure::faOutputNameNotAssigned);
   TemporaryFileName.clear();
-  std::error_code error;
-  if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
-    try {
-      Stream = std::make_unique<TAuFileStream>(WideFileName, static_cast<std::uint16_t>(ShareMode | 2),
-                                               Rights);
-    } catch (const std::exception& e) {
-      Raise(TFailure::faFileFailure, {FileName, e.what()});
-    }
-    return;
-  }
+  if (OpenExisting && OpenExistingFile()) return;
   std::string failure;
   std::u16string temporary;
   platform::File file = platform::File::CreateBeside(WideFileName, temporary, failure);
@@ -78,6 +69,20 @@ void TAuFileOut::CloseOutputFile(bool keep) {
   }
   if (!keep) platform::DeleteFileByName(temporary);
   if (!failure.empty()) throw EAuException(failure);
+}
+
+// ---------------------------------------------------------------------------------
+// The rest of the component interface: nothing in Vornek sets OpenExisting.
+
+bool TAuFileOut::OpenExistingFile() {
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::path(WideFileName), error)) return false;
+  try {
+    Stream = std::make_unique<TAuFileStream>(WideFileName, static_cast<std::uint16_t>(ShareMode | 2), Rights);
+  } catch (const std::exception& e) {
+    Raise(TFailure::faFileFailure, {FileName, e.what()});
+  }
+  return true;
 }
 
 }  // namespace vornek

@@ -176,6 +176,9 @@ void TAuTags::AssignTo(TPersistent* destination) const {
   tags->Assign(this);
 }
 
+// ---------------------------------------------------------------------------------
+// The rest of the component interface: nothing in Vornek calls these.
+
 bool TAuTags::HandleHookA(std::int32_t handle) { return handle != -1; }
 
 bool TAuTags::HandleHookB(std::int32_t handle) {

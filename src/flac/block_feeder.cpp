@@ -47,11 +47,14 @@ std::size_t TBlockFeeder::RingSlots(std::uint32_t block_frames, std::int32_t cha
   return std::clamp(kRingBytes / std::max<std::size_t>(block_bytes, 1), kMinSlots, kMaxSlots);
 }
 
+TBlockFeeder::~TBlockFeeder() { platform::RequestStop(thread_.get_stop_source(), lock_, freed_); }
+
 void TBlockFeeder::ReadBlocks(std::stop_token stop) {
   for (std::size_t at = 0;; at = (at + 1) % slots_.size()) {
     {
       std::unique_lock guard(lock_);
-      if (ready_ == slots_.size()) freed_.wait(guard, stop, [this] { return ready_ <= RefillMark(); });
+      if (ready_ == slots_.size())
+        freed_.wait(guard, [&] { return stop.stop_requested() || ready_ <= RefillMark(); });
       if (stop.stop_requested()) return;
     }
     // Slot `at` is free: only this thread touches it until it is counted ready.

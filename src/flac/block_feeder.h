@@ -50,7 +50,7 @@ class TBlockFeeder {
   TBlockFeeder(TAuInput& input, std::uint32_t block_frames, std::int32_t channels,
                std::int32_t bits);
   /// Stops reading (after the block being read, if any) and joins the thread.
-  ~TBlockFeeder() = default;
+  ~TBlockFeeder();
   TBlockFeeder(const TBlockFeeder&) = delete;
   TBlockFeeder& operator=(const TBlockFeeder&) = delete;
 
@@ -98,7 +98,7 @@ class TBlockFeeder {
 
   std::mutex lock_;
   std::condition_variable filled_;  ///< a block became ready
-  std::condition_variable_any freed_;  ///< the ring has room to refill
+  std::condition_variable freed_;   ///< the ring has room to refill, or stop
   std::size_t ready_ = 0;           ///< guarded: filled slots, the one held by Next included
 
   std::size_t next_ = 0;    ///< consumer: the slot Next hands out next

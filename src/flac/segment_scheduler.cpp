@@ -43,9 +43,11 @@ void TSegmentScheduler::Queue(std::size_t slot) {
 
 std::optional<std::size_t> TSegmentScheduler::Collect(bool wait) {
   std::unique_lock guard(lock_);
-  const auto ready = [this] { return order_.empty() || state_[order_.front()] == SlotState::Done; };
+  const auto ready = [this] {
+    return stop_.stop_requested() || order_.empty() || state_[order_.front()] == SlotState::Done;
+  };
   if (wait)
-    done_.wait(guard, stop_.get_token(), ready);
+    done_.wait(guard, ready);
   else if (!ready())
     return std::nullopt;
   if (stop_.stop_requested() || order_.empty()) return std::nullopt;
@@ -74,16 +76,18 @@ std::size_t TSegmentScheduler::Outstanding() const {
 }
 
 void TSegmentScheduler::Abort() {
-  // Wakes every wait given the token: the threads', and the owner's in Collect.
-  stop_.request_stop();
-  std::lock_guard guard(lock_);
-  waiting_.clear();
+  {
+    std::lock_guard guard(lock_);
+    waiting_.clear();
+  }
+  // Wakes every wait: the threads', and the owner's in Collect.
+  platform::RequestStop(stop_, lock_, queued_, done_);
 }
 
 void TSegmentScheduler::Serve(std::size_t thread, std::stop_token stop) {
   std::unique_lock guard(lock_);
   for (;;) {
-    queued_.wait(guard, stop, [this] { return !waiting_.empty(); });
+    queued_.wait(guard, [&] { return stop.stop_requested() || !waiting_.empty(); });
     if (stop.stop_requested()) return;
     const std::size_t slot = waiting_.front();
     waiting_.pop_front();

@@ -77,8 +77,8 @@ class TSegmentScheduler {
 
   const Work work_;
   mutable std::mutex lock_;
-  std::condition_variable_any queued_;       ///< a slot was queued
-  std::condition_variable_any done_;         ///< a slot's work is done
+  std::condition_variable queued_;           ///< a slot was queued, or stop
+  std::condition_variable done_;             ///< a slot's work is done, or stop
   std::vector<SlotState> state_;             ///< guarded
   std::vector<std::exception_ptr> failure_;  ///< guarded; set with Done
   std::deque<std::size_t> order_;            ///< guarded: queued, not collected, in queue order

@@ -37,6 +37,9 @@ TEventHandler::TEventHandler() : thread_([this](std::stop_token end) { Execute(s
 
 TEventHandler::~TEventHandler() {
   thread_.request_stop();
+  // The event keeps the signal until the thread's next wait takes it: it looks at the
+  // stop now, not after its time limit.
+  WakeEvent.Set();
   // The thread may be waiting for the host to run a delivery: the host runs it here.
   std::unique_lock lock(QueueLock);
   Changed.Wait(lock, [this] { return Ended; });
@@ -106,8 +109,6 @@ void TEventHandler::Deliver(const TEventRec& record) {
 }
 
 void TEventHandler::Execute(std::stop_token end) {
-  // The stop request wakes the thread's wait at once, not after its time limit.
-  const std::stop_callback wake(end, [this] { WakeEvent.Set(); });
   while (!end.stop_requested()) {
     while (std::unique_ptr<TEventRec> record = TakeFirstEvent()) {
       if (record->Kind == TEventKind::ekDone) {

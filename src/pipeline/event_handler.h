@@ -127,7 +127,7 @@ class TEventHandler {
   TEventSource* BlockedOutput = nullptr;
   TEventSource* CurrentSender = nullptr;  // the sender of the record being handled
   bool Ended = false;                     // the thread's body has returned
-  /// Signalled after every post and by the stop request. Its name makes it one object
+  /// Signalled after every post and by the destructor, after the stop request. Its name makes it one object
   /// with the event of every other copy of the library in the name space, and another
   /// copy's thread may take a signal meant for this one: the thread never waits on it
   /// for long.

@@ -18,6 +18,9 @@ class TAuFileStream::WriteBehind {
   explicit WriteBehind(platform::File& file)
       : file_(file), thread_([this](std::stop_token stop) { WriteHandedOver(std::move(stop)); }) {}
 
+  /// Writes what was handed over last, if anything, then joins the thread.
+  ~WriteBehind() { platform::RequestStop(thread_.get_stop_source(), lock_, handed_); }
+
   /// Waits until the thread is idle, then swaps `bytes` for its (written, emptied)
   /// buffer and starts writing them. Returns the failure of the previous write, if
   /// any, instead (nothing is handed over then).
@@ -49,7 +52,7 @@ class TAuFileStream::WriteBehind {
   void WriteHandedOver(std::stop_token stop) {
     std::unique_lock guard(lock_);
     for (;;) {
-      handed_.wait(guard, stop, [this] { return busy_; });
+      handed_.wait(guard, [&] { return stop.stop_requested() || busy_; });
       if (!busy_) return;  // stop, with nothing left to write
       guard.unlock();
       std::string error;
@@ -65,7 +68,7 @@ class TAuFileStream::WriteBehind {
 
   platform::File& file_;
   std::mutex lock_;
-  std::condition_variable_any handed_;  ///< a buffer was handed over
+  std::condition_variable handed_;   ///< a buffer was handed over, or stop
   std::condition_variable written_;  ///< the thread became idle
   std::vector<std::uint8_t> pending_;  ///< the buffer being written (thread's while busy_)
   std::string failure_;               ///< guarded: the last write's failure, not yet raised

@@ -71,8 +71,10 @@ void TAuThread::WaitIdle() {
 void TAuThread::End() {
   thread_.request_stop();
   {
+    // Taken after the request: a parked worker that found no stop is asleep by now.
     std::unique_lock lock(mutex_);
     done_pending_ = false;
+    changed_.NotifyAll();
     changed_.Wait(lock, [this] { return state_ == TWorkerState::wsEnded; });
   }
   thread_.join();
@@ -102,7 +104,8 @@ void TAuThread::Execute(std::stop_token end) {
     {
       std::unique_lock lock(mutex_);
       // Start refuses a run once the stop is asked, so a worker still parked then ends.
-      if (!changed_.Wait(lock, end, [this] { return state_ != TWorkerState::wsParked; })) {
+      changed_.Wait(lock, [&] { return state_ != TWorkerState::wsParked || end.stop_requested(); });
+      if (state_ == TWorkerState::wsParked) {
         state_ = TWorkerState::wsEnded;
         changed_.NotifyAll();
         return;

@@ -12,7 +12,6 @@
 #include <functional>
 #include <mutex>
 #include <stdexcept>
-#include <stop_token>
 
 namespace vornek::platform {
 
@@ -64,12 +63,6 @@ class HostCondition {
   /// synchronised call runs.
   template <typename Predicate>
   void Wait(std::unique_lock<std::mutex>& lock, Predicate done);
-  /// The wait of a thread that is not the host thread and that `stop` may end: returns
-  /// done(), false when it returned for the stop.
-  template <typename Predicate>
-  bool Wait(std::unique_lock<std::mutex>& lock, std::stop_token stop, Predicate done) {
-    return changed_.wait(lock, std::move(stop), std::move(done));
-  }
 
   /// Wakes every waiter. Call it with the caller's mutex held, after changing the state.
   void NotifyAll() {
@@ -78,7 +71,7 @@ class HostCondition {
   }
 
  private:
-  std::condition_variable_any changed_;
+  std::condition_variable changed_;
   int host_waiters_ = 0;  // host waits in progress; nested waits count each
 };
 

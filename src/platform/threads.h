@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Events, locks and sleeping: the kernel services the pipeline is built on.
+// Events, locks, sleeping, and the one way a thread is owned and stopped.
 //
-// Threads are the standard library's, and every owner of one holds and stops it the
-// same way: a std::jthread member, declared last so that it starts once the rest of
-// the owner exists and is stopped and joined first when the owner goes; its body
-// takes the std::stop_token, and every wait of the owner's threads is a
-// std::condition_variable_any wait given that token (or, for a wait that is not on a
-// condition, a std::stop_callback that wakes it). A stop request is therefore the one
-// way to end a thread, and it wakes the thread wherever it waits.
+// Every owner of a thread holds it the same way: a std::jthread member, declared last
+// so that it starts once the rest of the owner exists and is joined first when the
+// owner goes; its body takes the std::stop_token. Every wait of the thread is a
+// condition variable wait under the owner's mutex whose predicate includes the stop
+// token, and the owner stops it with RequestStop below, which wakes those waits: a stop
+// request is the one way to end a thread, and it reaches the thread wherever it waits.
+// (The standard's own pairing, condition_variable_any::wait with the token, rests on
+// stop callbacks, whose end the MinGW-w64 runtime of the Windows builds can miss: a
+// thread then never returns from destroying its callback, and the owner's join hangs.
+// No stop callback is used.)
 //
 // ReentrantLock comes from the standard library too. AutoResetEvent is a platform
 // service: on Windows it is a kernel event (and can carry a name), on POSIX a mutex
@@ -34,6 +37,16 @@ void Sleep(std::uint32_t milliseconds);
 
 /// Gives up the rest of the calling thread's time slice (`Sleep(0)`).
 inline void Yield() { std::this_thread::yield(); }
+
+/// Requests the stop of `stop` and wakes the threads that wait for it on `conditions`
+/// under `mutex`. The mutex is taken between the request and the wake-up, so a thread
+/// that found its predicate false before the request is asleep by then and is woken.
+template <typename... Conditions>
+void RequestStop(std::stop_source stop, std::mutex& mutex, Conditions&... conditions) {
+  stop.request_stop();
+  { const std::lock_guard lock(mutex); }
+  (conditions.notify_all(), ...);
+}
 
 /// Lowers the calling thread's scheduling priority a little below that of the
 /// process's other threads, so that when every processor is busy they run first.

@@ -367,9 +367,11 @@ std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
 
 void TWaveIn::OpenCompressed() {
   Mpeg = std::make_unique<TMpegDecoder>(*Stream, CompressedParts);
+  // The structure is packed: its fields are read by value, never bound to a reference.
   const platform::WaveFormatEx& pcm = Mpeg->PcmFormat();
+  const std::uint32_t rate = pcm.nSamplesPerSec;
   Channels = pcm.nChannels;
-  SampleRate = static_cast<std::int32_t>(std::min<std::uint32_t>(pcm.nSamplesPerSec, std::numeric_limits<std::int32_t>::max()));
+  SampleRate = static_cast<std::int32_t>(std::min<std::uint32_t>(rate, std::numeric_limits<std::int32_t>::max()));
   BitsPerSample = pcm.wBitsPerSample;
   BlockAlign = pcm.nBlockAlign;
   // The length is learnt by decoding the data once; the decode gives up when the Open

@@ -11,7 +11,7 @@
 
 #include "bench_support.h"
 #include "floor_encode.h"
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/stream.h"
 #include "wave/wave_in.h"
 

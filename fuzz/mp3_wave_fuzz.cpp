@@ -1,29 +1,35 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Fuzz target: an arbitrary file through the MPEG Layer 3 WAV path, from the
-// chunk walk to the decoded PCM image. A refused file must end in EAuException;
-// anything else (a crash, a sanitizer report, another exception) is a finding.
+// Fuzz target: an arbitrary file through the WAV reader's MPEG Layer 3 path, from
+// memory (its seeds are MPEG Layer 3 WAV files): the chunk walk, the decode that finds
+// the length on opening, and the decode that delivers it. A refused file must end in
+// EAuException; anything else (a crash, a sanitizer report, another exception, a
+// delivery of another length than the one found on opening) is a finding.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/stream.h"
-#include "wave/wave_converter.h"
+#include "wave/wave_in.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vornek::TMemoryStream source(std::vector<std::uint8_t>(data, data + size));
+  vornek::TWaveIn wave;
+  wave.SetStream(&source);
   try {
-    const auto image = vornek::ConvertCompressedWave(source);
-    // The image must be a whole 44-byte-header RIFF/WAVE with its data size in place.
-    const auto bytes = image->CopyAll();
-    if (bytes.size() < 44 || std::memcmp(bytes.data(), "RIFF", 4) != 0) __builtin_trap();
-    const std::uint32_t data_size = static_cast<std::uint32_t>(bytes[40]) | (static_cast<std::uint32_t>(bytes[41]) << 8) |
-                                    (static_cast<std::uint32_t>(bytes[42]) << 16) |
-                                    (static_cast<std::uint32_t>(bytes[43]) << 24);
-    if (data_size == 0 || data_size > bytes.size() - 44) __builtin_trap();
+    wave.Open();
+    std::vector<std::uint8_t> buffer(40000);
+    std::int64_t total = 0;
+    for (bool end = false; !end;) {
+      const std::uint32_t got = wave.ReadFully(buffer.data(), static_cast<std::uint32_t>(buffer.size()), end);
+      if (wave.FrameSize == 0 || got % wave.FrameSize != 0) __builtin_trap();  // whole frames
+      total += got;
+    }
+    if (wave.WaveKind == vornek::TWaveKind::wkCompressed && total != wave.Size) __builtin_trap();
   } catch (const vornek::EAuException&) {
-    // A refused file: the reader reports the text.
+    // A refused file: Open reports the text.
   }
+  wave.Close();
+  wave.SetStream(nullptr);
   return 0;
 }

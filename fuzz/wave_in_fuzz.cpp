@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/stream.h"
 #include "wave/wave_in.h"
 

@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "entry/output_name.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "platform/file.h"
 #include "platform/host_thread.h"
 #include "platform/cpu.h"

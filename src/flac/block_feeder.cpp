@@ -2,6 +2,7 @@
 #include "flac/block_feeder.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vornek {
 
@@ -37,7 +38,7 @@ TBlockFeeder::TBlockFeeder(TAuInput& input, std::uint32_t block_frames, std::int
   bytes_.resize(samples * static_cast<std::size_t>(bits / 8));
   slots_.resize(RingSlots(block_frames, channels));
   for (Slot& slot : slots_) slot.Samples.reset(new std::int32_t[samples]);
-  thread_ = std::make_unique<platform::Thread>([this](platform::Thread&) { ReadBlocks(); });
+  thread_ = std::jthread([this](std::stop_token stop) { ReadBlocks(std::move(stop)); });
 }
 
 std::size_t TBlockFeeder::RingSlots(std::uint32_t block_frames, std::int32_t channels) {
@@ -46,22 +47,15 @@ std::size_t TBlockFeeder::RingSlots(std::uint32_t block_frames, std::int32_t cha
   return std::clamp(kRingBytes / std::max<std::size_t>(block_bytes, 1), kMinSlots, kMaxSlots);
 }
 
-TBlockFeeder::~TBlockFeeder() {
-  {
-    std::lock_guard guard(lock_);
-    stop_ = true;
-  }
-  freed_.notify_one();
-  thread_.reset();  // waits for the reader to return
-}
+TBlockFeeder::~TBlockFeeder() { platform::RequestStop(thread_.get_stop_source(), lock_, freed_); }
 
-void TBlockFeeder::ReadBlocks() {
+void TBlockFeeder::ReadBlocks(std::stop_token stop) {
   for (std::size_t at = 0;; at = (at + 1) % slots_.size()) {
     {
       std::unique_lock guard(lock_);
       if (ready_ == slots_.size())
-        freed_.wait(guard, [this] { return stop_ || ready_ <= RefillMark(); });
-      if (stop_) return;
+        freed_.wait(guard, [&] { return stop.stop_requested() || ready_ <= RefillMark(); });
+      if (stop.stop_requested()) return;
     }
     // Slot `at` is free: only this thread touches it until it is counted ready.
     Slot& slot = slots_[at];

@@ -49,7 +49,7 @@ class TBlockFeeder {
   /// frame at the end of the input is dropped.
   TBlockFeeder(TAuInput& input, std::uint32_t block_frames, std::int32_t channels,
                std::int32_t bits);
-  /// Stops reading (after the block being read, if any) and waits for the thread.
+  /// Stops reading (after the block being read, if any) and joins the thread.
   ~TBlockFeeder();
   TBlockFeeder(const TBlockFeeder&) = delete;
   TBlockFeeder& operator=(const TBlockFeeder&) = delete;
@@ -87,7 +87,7 @@ class TBlockFeeder {
 
   /// The count of ready blocks at which a waiting reader is woken.
   std::size_t RefillMark() const { return std::max<std::size_t>(slots_.size() / 4, 2); }
-  void ReadBlocks();
+  void ReadBlocks(std::stop_token stop);
   void FillSlot(Slot& slot);
 
   TAuInput& input_;
@@ -100,13 +100,12 @@ class TBlockFeeder {
   std::condition_variable filled_;  ///< a block became ready
   std::condition_variable freed_;   ///< the ring has room to refill, or stop
   std::size_t ready_ = 0;           ///< guarded: filled slots, the one held by Next included
-  bool stop_ = false;               ///< guarded
 
   std::size_t next_ = 0;    ///< consumer: the slot Next hands out next
   bool holding_ = false;    ///< consumer: the slot before next_ is held
   bool finished_ = false;   ///< consumer: the last block has been handed out
 
-  std::unique_ptr<platform::Thread> thread_;  ///< last: it starts once the rest exists
+  std::jthread thread_;  ///< last: it starts once the rest exists, and stops first
 };
 
 }  // namespace vornek

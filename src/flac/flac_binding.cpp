@@ -6,13 +6,19 @@
 #include <optional>
 #include <utility>
 
-#include "pipeline/module.h"
 #include "platform/dynlib.h"
 #include "platform/flac_library_names.h"
 
 namespace vornek {
 
 namespace {
+
+/// The process-wide lock of the binding: the test, the load and the whole binding are
+/// one step under it. It lives from its first use to the end of the process.
+std::recursive_mutex& ModuleLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
 
 // All of it is written only under ModuleLock; the flag is atomic so that it may also
 // be read without the lock.
@@ -22,13 +28,13 @@ std::optional<std::vector<std::string>> g_names_override;
 std::string g_loaded_name;  ///< the name that loaded; empty for slots a test installed
 int g_bind_count = 0;
 
-#define VORNEK_LIBFLAC_NAME(slot, prototype) #slot,
+#define VORNEK_LIBFLAC_NAME(slot, prototype, use) #slot,
 constexpr std::array<const char*, kLibFLACEntryCount> kNames = {
     VORNEK_LIBFLAC_ENTRIES(VORNEK_LIBFLAC_NAME)};
 #undef VORNEK_LIBFLAC_NAME
 
 void Bind(const platform::DynamicLibrary& library, TLibFLAC& slots) {
-#define VORNEK_LIBFLAC_BIND(slot, prototype) \
+#define VORNEK_LIBFLAC_BIND(slot, prototype, use) \
   slots.slot = reinterpret_cast<decltype(slots.slot)>(library.Symbol(#slot));
   VORNEK_LIBFLAC_ENTRIES(VORNEK_LIBFLAC_BIND)
 #undef VORNEK_LIBFLAC_BIND

@@ -1,51 +1,36 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // TFLACOut: the output that turns the raw PCM of its input into a FLAC file.
 //
-// On the output's worker the engine calls Prepare once (load and bind libFLAC, open the
-// input, create the file, create, configure and initialise an encoder), DoOutput
-// until it returns false, then Done (finish the encoding, release the run's
-// resources). The encoders never touch the file: every byte of the stream comes back
-// through their write callbacks, and the block built from Tags is put in place of
-// libFLAC's own Vorbis comment block.
+// The writer keeps its encoder properties, its tags and the file; the encoding itself
+// is a run (encode_run.h). On the output's worker the engine calls Prepare once (load
+// and bind libFLAC, open the input, create the file, and build the run that suits the
+// input), DoOutput until it returns false (each call steps the run), then Done (finish
+// the run, then keep the file or remove it).
 //
-// A run takes one of two paths, chosen by Prepare:
-//  - one encoder: DoOutput hands the encoder one block of BlockSize frames per call.
-//    The blocks are read from the input and widened to 32-bit samples ahead of the
-//    encoder by a TBlockFeeder, on a thread of its own, from the end of Prepare to the
-//    start of Done. Finishing the encoder completes the stream information through
-//    the seek and tell callbacks.
-//  - several encoders (TParallelEncoder), when the machine has more than one processor
-//    and the input is long enough to gain from it: the input is cut into segments of
-//    whole blocks that encoders on as many threads encode side by side, and their
-//    frames are joined in order. Prepare writes the stream's head from an encoder
-//    initialised with the same settings; Done writes the stream information of the
-//    whole stream over that head's.
-// Both write the same bytes for the same input, except with loose mid-side stereo,
-// whose choices for a frame depend on the frames before it (a segment starts afresh).
+// The run is one of two (encode_run.h): a single encoder, fed a block at a time by a
+// reader thread; or several encoders over segments of the input side by side, when the
+// machine has more than one processor and the input is long enough to gain from it
+// (EncoderThreads). Both write the same bytes for the same input, except with loose
+// mid-side stereo, whose choices for a frame depend on the frames before it (a segment
+// starts afresh).
 //
 // Threads: the host sets the properties and Tags before Run; the worker only reads
 // them during a run, except QLPCoeffPrecision, which Prepare may lower. Prepare,
-// DoOutput, Done and the callbacks of the one encoder run on the worker alone; the
-// encoder, the feeder, the parallel encoder, Stream and CommentWritten belong to it
-// for the length of a run. While the feeder lives, the input is read by the feeder's
-// thread alone; the parallel encoder reads it on the worker. ConfigureEncoder is also
-// called on the parallel encoder's threads, several at once: it only reads.
+// DoOutput and Done run on the worker, and the run belongs to it.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
-#include "flac/block_feeder.h"
+#include "flac/encode_run.h"
+#include "flac/vorbis_comment.h"
 #include "pipeline/file_output.h"
 #include "tags/vorbis_tags.h"
 
 namespace vornek {
 
-class TParallelEncoder;
+struct TEncoderSettings;
+struct TRunFormat;
 
 class TFLACOut : public TAuFileOut {
  public:
@@ -126,65 +111,19 @@ class TFLACOut : public TAuFileOut {
   void Done() override;
 
  private:
-  /// Deletes a libFLAC stream encoder (held opaquely: its type is the library's).
-  struct EncoderDeleter {
-    void operator()(void* encoder) const;
-  };
+  /// Opens the input and takes its format for the run, refusing one the writer cannot
+  /// widen or FLAC cannot state; returns the settings of the run. Lowers
+  /// QLPCoeffPrecision where the width leaves it no room.
+  TEncoderSettings OpenInput();
+  /// The run for `settings`: several encoders when EncoderThreads and the input ask for
+  /// them (and the platform offers an MD5), else one. The file must be open.
+  std::unique_ptr<TEncodeRun> MakeRun(const TEncoderSettings& settings, TVComments comments);
+  /// The encoding threads for a run of `format`; 1 for the single encoder.
+  std::uint32_t EncodingThreads(const TRunFormat& format) const;
+  /// SegmentBlocks' automatic value for an input of `format`.
+  std::uint32_t AutomaticSegmentBlocks(const TRunFormat& format) const;
 
-  // The encoder's four callbacks (they need libFLAC's types, so they live in the
-  // implementation). Worker thread, inside the library calls of Prepare, DoOutput and
-  // Done; no failure leaves them, it becomes the status returned to the library.
-  friend struct FLACOutCallbacks;
-
-  /// Opens the input and takes its format for the run (Channels, BitsPerSample,
-  /// SampleRate, SamplesEstimate), refusing one the writer cannot widen or FLAC
-  /// cannot state. Lowers QLPCoeffPrecision where the width leaves it no room.
-  void OpenInput();
-  /// Sends the settings of this run to a new encoder (a FLAC__StreamEncoder):
-  /// everything but the callbacks. Reads the input's format as Prepare read it.
-  void ConfigureEncoder(void* encoder) const;
-  /// The encoding threads for this run; 1 for the single encoder.
-  std::uint32_t EncodingThreads() const;
-  /// SegmentBlocks' automatic value for this run's input.
-  std::uint32_t AutomaticSegmentBlocks() const;
-  /// Initialises the encoder for the head of a stream joined from several encoders,
-  /// writes that head, and starts the parallel encoder. False when the platform
-  /// offers no MD5: the run then takes the single encoder.
-  bool StartParallel(std::uint32_t threads);
-  /// Writes what the encoder hands over, putting the block built from Tags in place
-  /// of the library's first Vorbis comment block.
-  void WriteEncoded(const std::uint8_t* buffer, std::size_t bytes);
-  /// The same for the head encoder of the parallel path, which hands over its metadata
-  /// a block at a time: notes where the stream information is written, and what.
-  void WriteHeadBlock(const std::uint8_t* buffer, std::size_t bytes);
-  /// Raises the failure of an encoder that refused a block or its end: the file's
-  /// own failure when a callback met one, else the library's refusal.
-  [[noreturn]] void RaiseEncodeFailure() const;
-
-  // The run's resources: acquired by Prepare, released by Done.
-  std::unique_ptr<TBlockFeeder> Feeder;  ///< reads the input ahead, a block at a time
-  std::unique_ptr<void, EncoderDeleter> Encoder;  ///< the run's FLAC__StreamEncoder
-  std::unique_ptr<TParallelEncoder> Parallel;  ///< the several encoders' path
-  /// A step of the parallel encoder failed: Done writes nothing more.
-  bool ParallelFailed = false;
-  // The input's format as read in Prepare.
-  std::int32_t Channels = 0;
-  std::int32_t BitsPerSample = 0;
-  std::int32_t SampleRate = 0;
-  std::optional<std::uint64_t> SamplesEstimate;  ///< from the input's Size, when it has one
-  bool CommentWritten = false;
-  /// The encoder accepted its initialisation, so finishing it writes a stream.
-  bool EncoderInitialised = false;
-  /// The run has read its input to the end (it was not stopped before).
-  bool EndOfInput = false;
-  /// Why writing, seeking in or asking the place of the file last failed inside a
-  /// callback: the file's own failure, which says more than the library's refusal
-  /// that follows it.
-  std::string StreamFailure;
-  /// Where the body of the stream information lies in Stream (-1: not written), and
-  /// the body written there; the parallel path rewrites it in Done.
-  std::int64_t StreamInfoAt = -1;
-  std::array<std::uint8_t, 34> StreamInfo{};
+  std::unique_ptr<TEncodeRun> EncodingRun;  ///< from Prepare to Done
 
   // Properties.
   bool Verify = false;

@@ -14,13 +14,7 @@ TSegmentScheduler::TSegmentScheduler(std::size_t threads, std::size_t slots, Wor
   const std::size_t count = std::max<std::size_t>(threads, 1);
   threads_.reserve(count);
   for (std::size_t i = 0; i < count; ++i)
-    threads_.push_back(
-        std::make_unique<platform::Thread>([this, i](platform::Thread&) { Serve(i); }));
-}
-
-TSegmentScheduler::~TSegmentScheduler() {
-  Abort();
-  threads_.clear();  // each waits for its thread to return
+    threads_.emplace_back([this, i, stop = stop_.get_token()] { Serve(i, stop); });
 }
 
 std::optional<std::size_t> TSegmentScheduler::TakeFree() {
@@ -50,13 +44,13 @@ void TSegmentScheduler::Queue(std::size_t slot) {
 std::optional<std::size_t> TSegmentScheduler::Collect(bool wait) {
   std::unique_lock guard(lock_);
   const auto ready = [this] {
-    return Aborted() || order_.empty() || state_[order_.front()] == SlotState::Done;
+    return stop_.stop_requested() || order_.empty() || state_[order_.front()] == SlotState::Done;
   };
   if (wait)
     done_.wait(guard, ready);
   else if (!ready())
     return std::nullopt;
-  if (Aborted() || order_.empty()) return std::nullopt;
+  if (stop_.stop_requested() || order_.empty()) return std::nullopt;
   const std::size_t slot = order_.front();
   order_.pop_front();
   if (failure_[slot]) {
@@ -84,25 +78,24 @@ std::size_t TSegmentScheduler::Outstanding() const {
 void TSegmentScheduler::Abort() {
   {
     std::lock_guard guard(lock_);
-    aborted_.store(true);
     waiting_.clear();
   }
-  queued_.notify_all();
-  done_.notify_all();
+  // Wakes every wait: the threads', and the owner's in Collect.
+  platform::RequestStop(stop_, lock_, queued_, done_);
 }
 
-void TSegmentScheduler::Serve(std::size_t thread) {
+void TSegmentScheduler::Serve(std::size_t thread, std::stop_token stop) {
   std::unique_lock guard(lock_);
   for (;;) {
-    queued_.wait(guard, [this] { return Aborted() || !waiting_.empty(); });
-    if (Aborted()) return;
+    queued_.wait(guard, [&] { return stop.stop_requested() || !waiting_.empty(); });
+    if (stop.stop_requested()) return;
     const std::size_t slot = waiting_.front();
     waiting_.pop_front();
     state_[slot] = SlotState::Working;
     guard.unlock();
     std::exception_ptr failure;
     try {
-      work_(slot, thread);
+      work_(slot, thread, stop);
     } catch (...) {
       failure = std::current_exception();
     }

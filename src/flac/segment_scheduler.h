@@ -18,11 +18,10 @@
 // Collect that reaches that slot, so everything queued before it is collected first.
 //
 // Threads: TakeFree, Queue, Collect and Release belong to one owner thread, as do
-// construction and destruction. Abort and Aborted may be called from any thread; the
-// work polls Aborted to give up early.
+// construction and destruction. Abort may be called from any thread: it is the one
+// stop request of all the threads, and the work is handed its token to give up early.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -39,13 +38,14 @@ namespace vornek {
 
 class TSegmentScheduler {
  public:
-  /// Work on `slot`, done by thread number `thread` (0 .. threads - 1).
-  using Work = std::function<void(std::size_t slot, std::size_t thread)>;
+  /// Work on `slot`, done by thread number `thread` (0 .. threads - 1); it should
+  /// return soon once `stop` is requested (Abort).
+  using Work = std::function<void(std::size_t slot, std::size_t thread, std::stop_token stop)>;
 
   /// Starts `threads` threads (at least 1) over `slots` slots (at least 1), all free.
   TSegmentScheduler(std::size_t threads, std::size_t slots, Work work);
-  /// Aborts, then waits for every thread to return.
-  ~TSegmentScheduler();
+  /// Aborts, then joins every thread.
+  ~TSegmentScheduler() { Abort(); }
   TSegmentScheduler(const TSegmentScheduler&) = delete;
   TSegmentScheduler& operator=(const TSegmentScheduler&) = delete;
 
@@ -66,27 +66,25 @@ class TSegmentScheduler {
   /// Owner: slots queued and not yet collected.
   std::size_t Outstanding() const;
 
-  /// Any thread: no queued slot is started any more; work under way should return
-  /// soon (it polls Aborted). Collect answers nothing from now on.
+  /// Any thread: no queued slot is started any more; work under way is asked to stop.
+  /// Collect answers nothing from now on.
   void Abort();
-  bool Aborted() const { return aborted_.load(std::memory_order_relaxed); }
 
  private:
   enum class SlotState { Free, Owner, Queued, Working, Done };
 
-  void Serve(std::size_t thread);
+  void Serve(std::size_t thread, std::stop_token stop);
 
   const Work work_;
   mutable std::mutex lock_;
-  std::condition_variable queued_;           ///< a slot was queued, or abort
-  std::condition_variable done_;             ///< a slot's work is done
+  std::condition_variable queued_;           ///< a slot was queued, or stop
+  std::condition_variable done_;             ///< a slot's work is done, or stop
   std::vector<SlotState> state_;             ///< guarded
   std::vector<std::exception_ptr> failure_;  ///< guarded; set with Done
   std::deque<std::size_t> order_;            ///< guarded: queued, not collected, in queue order
   std::deque<std::size_t> waiting_;          ///< guarded: queued, not started, in queue order
-  std::atomic<bool> aborted_{false};
-  std::vector<std::unique_ptr<platform::Thread>>
-      threads_;  ///< last: they start once the rest exists
+  std::stop_source stop_;  ///< the stop of every thread and wait here
+  std::vector<std::jthread> threads_;  ///< last: they start once the rest exists
 };
 
 }  // namespace vornek

@@ -3,17 +3,14 @@
 
 #include <cstring>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/bytes.h"
+#include "base/failures.h"
 #include "platform/text.h"
 
 namespace vornek {
 
 namespace {
-
-void PutLE32(std::uint8_t*& position, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) *position++ = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 std::string Comment(const TVorbisTags& tags, const char* key) {
   const std::u16string value = tags.GetAsText(key);
@@ -50,7 +47,8 @@ std::uint64_t VorbisCommentBodyLength(const TVComments& record) {
 }
 
 void AppendCommentString(std::uint8_t*& position, const std::string& text) {
-  PutLE32(position, static_cast<std::uint32_t>(text.size()));
+  PutLe32(position, static_cast<std::uint32_t>(text.size()));
+  position += 4;
   if (!text.empty()) std::memcpy(position, text.data(), text.size());
   position += text.size();
 }
@@ -68,11 +66,11 @@ std::vector<std::uint8_t> BuildVorbisComment(const TVComments& record, bool not_
   std::vector<std::uint8_t> block(body + 4);
   std::uint8_t* position = block.data();
   *position++ = static_cast<std::uint8_t>(not_last ? 4 : 4 + 128);
-  *position++ = static_cast<std::uint8_t>(body >> 16);
-  *position++ = static_cast<std::uint8_t>(body >> 8);
-  *position++ = static_cast<std::uint8_t>(body);
+  PutBe24(position, body);
+  position += 3;
   AppendCommentString(position, record.Vendor);
-  PutLE32(position, count);
+  PutLe32(position, count);
+  position += 4;
   for (const std::string* field : record.Comments())
     if (!field->empty()) AppendCommentString(position, *field);
   return block;

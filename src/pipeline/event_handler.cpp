@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace vornek {
 
@@ -32,18 +33,17 @@ void ReleaseEventHandler() {
   }
 }
 
-TEventHandler::TEventHandler()
-    : thread_(std::make_unique<platform::Thread>([this](platform::Thread& self) { Execute(self); })) {}
+TEventHandler::TEventHandler() : thread_([this](std::stop_token end) { Execute(std::move(end)); }) {}
 
 TEventHandler::~TEventHandler() {
-  thread_->Terminate();
-  // Signalled so that the thread sees the request now, not after its current wait.
+  thread_.request_stop();
+  // The event keeps the signal until the thread's next wait takes it: it looks at the
+  // stop now, not after its time limit.
   WakeEvent.Set();
-  {
-    std::unique_lock lock(QueueLock);
-    Changed.Wait(lock, [this] { return Ended; });
-  }
-  thread_->WaitFor();
+  // The thread may be waiting for the host to run a delivery: the host runs it here.
+  std::unique_lock lock(QueueLock);
+  Changed.Wait(lock, [this] { return Ended; });
+  // thread_ joins as it goes, first of the members.
 }
 
 void TEventHandler::PostProgress(TEventSource* output, std::function<void()> call) {
@@ -108,8 +108,8 @@ void TEventHandler::Deliver(const TEventRec& record) {
   }
 }
 
-void TEventHandler::Execute(platform::Thread& self) {
-  while (!self.Terminated()) {
+void TEventHandler::Execute(std::stop_token end) {
+  while (!end.stop_requested()) {
     while (std::unique_ptr<TEventRec> record = TakeFirstEvent()) {
       if (record->Kind == TEventKind::ekDone) {
         // OnDone may start the output again, which only a parked worker can take.

@@ -16,6 +16,41 @@
 // The thread knows an output only as a TEventSource; outputs build on this header,
 // not the other way round.
 //
+// The done delivery. The engine fixes this handshake: the event thread holds a done
+// record until the worker that posted it has parked, and the host runs OnDone only if
+// no synchronous Stop (or the output's end) has withdrawn the event meanwhile, wherever
+// the record then was. The whole of it, across the three threads (time runs down):
+//
+//   worker (TAuThread)              event thread (here)            host thread
+//   ------------------              -------------------            -----------
+//   Done() returns
+//   done_pending_ := deliver_done_
+//   PostDone(output) ------------> [.. ekDone ..] queued
+//   state_ := parked, notify        TakeFirstEvent: ekDone
+//                                   WaitParked(): until the worker
+//                                     has left finishing
+//                                   RemoveEvents(output): what it
+//                                     posted after the done goes
+//                                   DoneCall(): empty if no OnDone
+//                                     or !done_pending_; else a call
+//                                   Synchronize(call) -----------> CheckSynchronize (modal
+//                                     (blocks)                     loop, or any host wait):
+//                                                                  TakeDone()? -> OnDone(output)
+//                                                                  (may Run or Stop it)
+//                                   record freed <----------------
+//                                   CurrentSender := none
+//
+// What breaks in, on the host thread:
+//   Stop(false)  RequestStop: deliver_done_ := false, done_pending_ := false;
+//                BlockOutput + RemoveEvents (queued records go, new ones are refused);
+//                WaitIdle runs synchronised calls until the worker parks, so a done call
+//                already handed to the host runs there and finds TakeDone() false;
+//                UnblockOutput; deliver_done_ := true.
+//   ~TAuOutput   Stop(false), then the worker ends (done_pending_ := false), then
+//                ForgetOutput waits until this thread holds no record of the output.
+// The output side is TAuOutput::WaitParked / DoneCall and TAuThread's done_pending_,
+// deliver_done_ and TakeDone (pipeline/output.h).
+//
 // The thread exists from the creation of the first output to the destruction of the
 // last (AcquireEventHandler / ReleaseEventHandler, host thread only).
 #pragma once
@@ -59,8 +94,8 @@ struct TEventRec {
 class TEventHandler {
  public:
   TEventHandler();
-  /// Host thread: tells the thread to end and waits for it, running synchronised
-  /// calls meanwhile (the thread may be in the middle of a delivery).
+  /// Host thread: asks the thread to stop and waits for it, running synchronised calls
+  /// meanwhile (the thread may be in the middle of a delivery).
   ~TEventHandler();
 
   /// Worker threads: queue an event (or drop it, for a blocked output) and wake this
@@ -81,7 +116,7 @@ class TEventHandler {
   void ForgetOutput(TEventSource* output);
 
  private:
-  void Execute(platform::Thread& self);
+  void Execute(std::stop_token end);
   void PostEvent(std::unique_ptr<TEventRec> record);
   std::unique_ptr<TEventRec> TakeFirstEvent();
   void Deliver(const TEventRec& record);
@@ -92,12 +127,12 @@ class TEventHandler {
   TEventSource* BlockedOutput = nullptr;
   TEventSource* CurrentSender = nullptr;  // the sender of the record being handled
   bool Ended = false;                     // the thread's body has returned
-  /// Signalled after every post and by the destructor. Its name makes it one object
+  /// Signalled after every post and by the destructor, after the stop request. Its name makes it one object
   /// with the event of every other copy of the library in the name space, and another
   /// copy's thread may take a signal meant for this one: the thread never waits on it
   /// for long.
   platform::AutoResetEvent WakeEvent{"mainevent"};
-  std::unique_ptr<platform::Thread> thread_;  // last: it starts once the rest exists
+  std::jthread thread_;  // last: it starts once the rest exists
 };
 
 /// The one event thread, or null while no output exists.

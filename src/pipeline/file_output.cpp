@@ -6,8 +6,8 @@
 #include <system_error>
 #include <utility>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 #include "pipeline/file_stream.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -30,16 +30,7 @@ void TAuFileOut::OpenOutputFile() {
   if (WideFileName.empty()) Raise(TFailure::faOutputNameNotAssigned);
   NewFile = nullptr;
   AttributeWarning.clear();
-  std::error_code error;
-  if (OpenExisting && std::filesystem::exists(std::filesystem::path(WideFileName), error)) {
-    try {
-      Stream = std::make_unique<TAuFileStream>(WideFileName, static_cast<std::uint16_t>(ShareMode | 2),
-                                               Rights);
-    } catch (const std::exception& e) {
-      Raise(TFailure::faFileFailure, {FileName, e.what()});
-    }
-    return;
-  }
+  if (OpenExisting && OpenExistingFile()) return;
   // (A folder at the name is refused as such below, whatever this setting.)
   if (!ReplaceExisting && platform::Exists(WideFileName) && !platform::IsFolder(WideFileName))
     Raise(TFailure::faOutputExists, FileName);
@@ -72,6 +63,20 @@ void TAuFileOut::CloseOutputFile(bool keep) {
   }
   Stream.reset();  // a new file that was not put in place goes with it
   if (!failure.empty()) throw EAuException(failure);
+}
+
+// ---------------------------------------------------------------------------------
+// The rest of the component interface: nothing in Vornek sets OpenExisting.
+
+bool TAuFileOut::OpenExistingFile() {
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::path(WideFileName), error)) return false;
+  try {
+    Stream = std::make_unique<TAuFileStream>(WideFileName, static_cast<std::uint16_t>(ShareMode | 2), Rights);
+  } catch (const std::exception& e) {
+    Raise(TFailure::faFileFailure, {FileName, e.what()});
+  }
+  return true;
 }
 
 }  // namespace vornek

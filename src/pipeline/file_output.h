@@ -21,7 +21,8 @@ class TAuStreamedOutput : public TAuOutput {
   /// The stream the run writes to; owned by the output for the length of a run.
   std::unique_ptr<TStream> Stream;
 
-  // Part of the component interface; nothing in Vornek sets or reads it.
+  // ---------------------------------------------------------------------------------
+  // The rest of the component interface; nothing in Vornek sets or reads it.
   /// True would mean the caller supplies the stream instead of the output opening its
   /// file.
   bool StreamAssigned = false;
@@ -90,7 +91,8 @@ class TAuFileOut : public TAuStreamedOutput {
   TAuFileStream* NewFile = nullptr;
   std::string AttributeWarning;
 
-  // Part of the component interface. Nothing in Vornek reads the name back or sets
+  // ---------------------------------------------------------------------------------
+  // The rest of the component interface. Nothing in Vornek reads the name back or sets
   // OpenExisting, so the open-existing path, the only one that reads ShareMode and
   // Rights, is never taken (the conversion window sets ShareMode all the same).
  public:
@@ -104,6 +106,9 @@ class TAuFileOut : public TAuStreamedOutput {
   /// When true and the file exists, it is opened for reading and writing instead of
   /// created. Nothing in Vornek sets it.
   bool OpenExisting = false;
+  /// With OpenExisting: opens the existing file as Stream, in place; false when there
+  /// is none.
+  bool OpenExistingFile();
   /// Handed to the file stream, which ignores it.
   std::uint32_t Rights = 0;
 };

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <utility>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 #include "platform/text.h"
 #include "platform/threads.h"
 
@@ -16,16 +16,10 @@ namespace vornek {
 class TAuFileStream::WriteBehind {
  public:
   explicit WriteBehind(platform::File& file)
-      : file_(file), thread_([this](platform::Thread&) { WriteHandedOver(); }) {}
+      : file_(file), thread_([this](std::stop_token stop) { WriteHandedOver(std::move(stop)); }) {}
 
-  ~WriteBehind() {
-    {
-      std::lock_guard guard(lock_);
-      stop_ = true;
-    }
-    handed_.notify_one();
-    thread_.WaitFor();
-  }
+  /// Writes what was handed over last, if anything, then joins the thread.
+  ~WriteBehind() { platform::RequestStop(thread_.get_stop_source(), lock_, handed_); }
 
   /// Waits until the thread is idle, then swaps `bytes` for its (written, emptied)
   /// buffer and starts writing them. Returns the failure of the previous write, if
@@ -55,10 +49,10 @@ class TAuFileStream::WriteBehind {
     return failure;
   }
 
-  void WriteHandedOver() {
+  void WriteHandedOver(std::stop_token stop) {
     std::unique_lock guard(lock_);
     for (;;) {
-      handed_.wait(guard, [this] { return stop_ || busy_; });
+      handed_.wait(guard, [&] { return stop.stop_requested() || busy_; });
       if (!busy_) return;  // stop, with nothing left to write
       guard.unlock();
       std::string error;
@@ -79,8 +73,7 @@ class TAuFileStream::WriteBehind {
   std::vector<std::uint8_t> pending_;  ///< the buffer being written (thread's while busy_)
   std::string failure_;               ///< guarded: the last write's failure, not yet raised
   bool busy_ = false;                 ///< guarded
-  bool stop_ = false;                 ///< guarded
-  platform::Thread thread_;           ///< last: starts once the rest exists
+  std::jthread thread_;  ///< last: starts once the rest exists; stopped and joined first
 };
 
 TAuFileStream::TAuFileStream(const std::u16string& file_name, std::uint16_t mode,

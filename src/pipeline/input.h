@@ -27,23 +27,16 @@
 
 namespace vornek {
 
-/// The process-wide copy routine with which ReadInto hands delivered bytes to the
-/// consumer (the ranges never overlap).
-using TFastCopy = void (*)(void* destination, const void* source, std::int32_t count);
-extern TFastCopy FastCopy;
-
 class TAuInput : public TComponent {
  public:
   TAuInput();
   ~TAuInput() override;
 
-  // Format and length. A file input answers from its header, opening the file for it.
-  // The conversion asks only for the format: the FLAC writer takes the length from Size.
+  // Format. A file input answers from its header, opening the file for it. The FLAC
+  // writer takes the length from Size.
   virtual std::int32_t GetBitsPerSample() = 0;
   virtual std::int32_t GetChannels() = 0;
   virtual std::int32_t GetSampleRate() = 0;
-  virtual std::int32_t GetTotalTime() { return 0; }
-  virtual std::int64_t GetTotalSamples() { return 0; }
 
   /// Prepares the input for reading. On failure EndOfData is set and an EAuException
   /// carrying the failure's text is raised.
@@ -65,18 +58,6 @@ class TAuInput : public TComponent {
   /// `end_reached` tells whether a read delivered nothing. Returns the bytes copied.
   std::uint32_t ReadFully(void* destination, std::uint32_t count, bool& end_reached);
 
-  // Part of the component interface; neither the library nor the command calls these
-  // (the tests exercise ForceClose and FillReadAhead). FillReadAhead is the only thing
-  // that fills the read-ahead buffer, which both forms of Read serve first.
-  virtual void SetOptionFlag(bool value) { OptionFlag = value; }
-  /// Close, ignoring failures; leaves the input not busy.
-  virtual void ForceClose();
-  /// Reads `count` bytes ahead into the read-ahead buffer (when it is empty).
-  virtual void FillReadAhead(std::uint32_t count);
-  virtual void ReservedHookA() {}
-  virtual void ReservedHookB() {}
-  bool OptionFlag = false;  ///< stored by SetOptionFlag; nothing consults it
-
   // Readable state. Position and Size are read by the consuming output's progress,
   // on its worker, while a reader of its own may be reading the input: Position is
   // atomic for that. Size is set when the input opens (or a format query opens its
@@ -93,7 +74,8 @@ class TAuInput : public TComponent {
   /// Delivers up to `count` bytes from the current place (0: no more data). Must not
   /// change Position.
   virtual void ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) = 0;
-  /// Hands out read-ahead bytes, if any are held; returns whether it did.
+  /// Hands out read-ahead bytes, if any are held (FillReadAhead, below); returns
+  /// whether it did.
   bool ServeReadAhead(const std::uint8_t*& buffer, std::uint32_t& count);
   /// True inside an Open while a stop is asked (RequestStop); false outside Open.
   bool StopRequested() const { return Opening && StopAsked; }
@@ -111,6 +93,22 @@ class TAuInput : public TComponent {
  private:
   std::atomic<bool> StopAsked{false};
   std::atomic<bool> Opening{false};  ///< an Open is under way
+
+  // ---------------------------------------------------------------------------------
+  // The rest of the component interface. Neither the library nor the command calls
+  // these (the tests exercise ForceClose and FillReadAhead). FillReadAhead is the only
+  // thing that fills the read-ahead buffer, which both forms of Read serve first.
+ public:
+  virtual std::int32_t GetTotalTime() { return 0; }
+  virtual std::int64_t GetTotalSamples() { return 0; }
+  virtual void SetOptionFlag(bool value) { OptionFlag = value; }
+  /// Close, ignoring failures; leaves the input not busy.
+  virtual void ForceClose();
+  /// Reads `count` bytes ahead into the read-ahead buffer (when it is empty).
+  virtual void FillReadAhead(std::uint32_t count);
+  virtual void ReservedHookA() {}
+  virtual void ReservedHookB() {}
+  bool OptionFlag = false;  ///< stored by SetOptionFlag; nothing consults it
 };
 
 class TAuStreamedInput : public TAuInput {
@@ -153,9 +151,6 @@ class TAuFileIn : public TAuStreamedInput {
   std::int32_t GetBitsPerSample() override;
   std::int32_t GetChannels() override;
   std::int32_t GetSampleRate() override;
-  std::int32_t GetTotalTime() override;
-  std::int64_t GetTotalSamples() override;
-  void ForceClose() override;
   void SetStream(TStream* stream) override;
 
   /// The file to read, in the system's narrow code page. Setting it closes the file.
@@ -178,11 +173,6 @@ class TAuFileIn : public TAuStreamedInput {
   /// the file in warnings.
   const std::string& GetFileName() const { return FileName; }
 
-  // Part of the component interface; neither the library nor the command reads this.
-  /// Whole seconds of the file's data, set when the input opens (before the range is
-  /// applied). GetTotalTime works its answer out afresh from Size instead.
-  std::int32_t TotalTime = 0;
-
  protected:
   void OpenInternal() override;
   void CloseInternal() override;
@@ -198,6 +188,17 @@ class TAuFileIn : public TAuStreamedInput {
   std::string FileName;
   std::u16string WideFileName;
   std::int32_t OpenCount = 0;
+
+  // ---------------------------------------------------------------------------------
+  // The rest of the component interface; neither the library nor the command calls or
+  // reads these.
+ public:
+  std::int32_t GetTotalTime() override;
+  std::int64_t GetTotalSamples() override;
+  void ForceClose() override;
+  /// Whole seconds of the file's data, set when the input opens (before the range is
+  /// applied). GetTotalTime works its answer out afresh from Size instead.
+  std::int32_t TotalTime = 0;
 };
 
 }  // namespace vornek

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <exception>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 
 namespace vornek {
 
@@ -13,7 +13,7 @@ namespace vornek {
 // TAuThread
 
 TAuThread::TAuThread(TAuOutput& output)
-    : Output(output), thread_(std::make_unique<platform::Thread>([this](platform::Thread&) { Execute(); })) {}
+    : Output(output), thread_([this](std::stop_token end) { Execute(std::move(end)); }) {}
 
 TAuThread::~TAuThread() {
   if (State() != TWorkerState::wsEnded) End();
@@ -41,7 +41,7 @@ bool TAuThread::RunFinished() const {
 
 bool TAuThread::Start() {
   std::lock_guard lock(mutex_);
-  if (state_ != TWorkerState::wsParked || end_requested_) return false;
+  if (state_ != TWorkerState::wsParked || thread_.get_stop_token().stop_requested()) return false;
   state_ = TWorkerState::wsPreparing;
   stop_requested_ = false;
   changed_.NotifyAll();
@@ -69,14 +69,15 @@ void TAuThread::WaitIdle() {
 }
 
 void TAuThread::End() {
+  thread_.request_stop();
   {
+    // Taken after the request: a parked worker that found no stop is asleep by now.
     std::unique_lock lock(mutex_);
-    end_requested_ = true;
     done_pending_ = false;
     changed_.NotifyAll();
     changed_.Wait(lock, [this] { return state_ == TWorkerState::wsEnded; });
   }
-  thread_->WaitFor();
+  thread_.join();
 }
 
 void TAuThread::WaitParkedAfterDone() {
@@ -98,11 +99,12 @@ bool TAuThread::TakeDone() {
   return pending;
 }
 
-void TAuThread::Execute() {
+void TAuThread::Execute(std::stop_token end) {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      changed_.Wait(lock, [this] { return state_ != TWorkerState::wsParked || end_requested_; });
+      // Start refuses a run once the stop is asked, so a worker still parked then ends.
+      changed_.Wait(lock, [&] { return state_ != TWorkerState::wsParked || end.stop_requested(); });
       if (state_ == TWorkerState::wsParked) {
         state_ = TWorkerState::wsEnded;
         changed_.NotifyAll();

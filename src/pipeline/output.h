@@ -13,7 +13,9 @@
 //
 // The worker's life is one state (TWorkerState), with the stop request and the flags
 // of the done delivery beside it, all under one mutex; every wait for it is a wait on
-// its condition. Busy, Active, Parked and the other flags are views of that state.
+// its condition. Busy, Active, Parked and the other flags are views of that state. How
+// a run's done event reaches OnDone, and how a synchronous Stop withdraws it, is drawn
+// in event_handler.h.
 #pragma once
 
 #include <atomic>
@@ -86,12 +88,12 @@ class TAuThread {
   /// Waits until the worker is parked or has ended; runs synchronised calls meanwhile
   /// on the host thread.
   void WaitIdle();
-  /// Tells the worker to end, waits for it as WaitIdle does, and joins the thread.
-  /// Only for a worker that is parked (or has ended).
+  /// Asks the thread to stop, waits for it as WaitIdle does, and joins it. Only for a
+  /// worker that is parked (or has ended).
   void End();
 
   // Worker thread.
-  void Execute();
+  void Execute(std::stop_token end);
   void PerformRun();
 
   // Event thread.
@@ -113,8 +115,9 @@ class TAuThread {
   /// by a synchronous Stop or the worker's end, which withdraw it wherever it is.
   bool done_pending_ = false;
   bool run_finished_ = false;
-  bool end_requested_ = false;
-  std::unique_ptr<platform::Thread> thread_;  // last: it starts once the rest exists
+  /// Last: it starts once the rest exists. A stop request tells the worker to end: a
+  /// parked worker ends at once, a running one after its run.
+  std::jthread thread_;
 };
 
 class TAuOutput : public TComponent, private TEventSource {

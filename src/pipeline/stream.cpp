@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 
 namespace vornek {
 

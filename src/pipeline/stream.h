@@ -55,4 +55,18 @@ class TMemoryStream : public TStream {
   std::int64_t position_ = 0;
 };
 
+/// Reads from `stream` until `count` bytes are in or the stream ends (a stream may
+/// hand out fewer bytes than asked before its end); returns how many were read.
+/// Failures of the stream pass through.
+inline std::size_t ReadStreamFully(TStream& stream, void* destination, std::size_t count) {
+  auto* out = static_cast<std::uint8_t*>(destination);
+  std::size_t done = 0;
+  while (done < count) {
+    const std::size_t got = stream.Read(out + done, count - done);
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
 }  // namespace vornek

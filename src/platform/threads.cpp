@@ -10,16 +10,4 @@ void Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-Thread::Thread(std::function<void(Thread& self)> body)
-    : thread_([this, body = std::move(body)] {
-        body(*this);
-        finished_.store(true);
-      }) {}
-
-Thread::~Thread() { WaitFor(); }
-
-void Thread::WaitFor() {
-  if (thread_.joinable()) thread_.join();
-}
-
 }  // namespace vornek::platform

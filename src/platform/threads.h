@@ -1,18 +1,29 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Threads, events, locks and sleeping: the kernel services the pipeline is built on.
+// Events, locks, sleeping, and the one way a thread is owned and stopped.
 //
-// Thread and ReentrantLock come from the standard library on every platform.
-// AutoResetEvent is a platform service: on Windows it is a kernel event (and can
-// carry a name), on POSIX a mutex and a condition variable.
+// Every owner of a thread holds it the same way: a std::jthread member, declared last
+// so that it starts once the rest of the owner exists and is joined first when the
+// owner goes; its body takes the std::stop_token. Every wait of the thread is a
+// condition variable wait under the owner's mutex whose predicate includes the stop
+// token, and the owner stops it with RequestStop below, which wakes those waits: a stop
+// request is the one way to end a thread, and it reaches the thread wherever it waits.
+// (The standard's own pairing, condition_variable_any::wait with the token, rests on
+// stop callbacks, whose end the MinGW-w64 runtime of the Windows builds can miss: a
+// thread then never returns from destroying its callback, and the owner's join hangs.
+// No stop callback is used.)
+//
+// ReentrantLock comes from the standard library too. AutoResetEvent is a platform
+// service: on Windows it is a kernel event (and can carry a name), on POSIX a mutex
+// and a condition variable.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -27,36 +38,20 @@ void Sleep(std::uint32_t milliseconds);
 /// Gives up the rest of the calling thread's time slice (`Sleep(0)`).
 inline void Yield() { std::this_thread::yield(); }
 
+/// Requests the stop of `stop` and wakes the threads that wait for it on `conditions`
+/// under `mutex`. The mutex is taken between the request and the wake-up, so a thread
+/// that found its predicate false before the request is asleep by then and is woken.
+template <typename... Conditions>
+void RequestStop(std::stop_source stop, std::mutex& mutex, Conditions&... conditions) {
+  stop.request_stop();
+  { const std::lock_guard lock(mutex); }
+  (conditions.notify_all(), ...);
+}
+
 /// Lowers the calling thread's scheduling priority a little below that of the
 /// process's other threads, so that when every processor is busy they run first.
 /// Best effort: where the system refuses, the priority stays as it was.
 void LowerCurrentThreadPriority();
-
-/// A worker thread that starts at once and polls a termination request.
-/// The owner must end it (Terminate, then make sure the body returns) before it is
-/// destroyed; the destructor waits for the body to return.
-class Thread {
- public:
-  /// Starts `body` at once on a new thread; the body is handed this object, to poll
-  /// Terminated().
-  explicit Thread(std::function<void(Thread& self)> body);
-  ~Thread();
-  Thread(const Thread&) = delete;
-  Thread& operator=(const Thread&) = delete;
-
-  /// Asks the body to return; the body polls Terminated().
-  void Terminate() { terminated_.store(true); }
-  bool Terminated() const { return terminated_.load(); }
-  /// True once the body has returned.
-  bool Finished() const { return finished_.load(); }
-  /// Waits until the body has returned. Must not be called by the thread itself.
-  void WaitFor();
-
- private:
-  std::atomic<bool> terminated_{false};
-  std::atomic<bool> finished_{false};
-  std::thread thread_;
-};
 
 /// An auto-reset event: Set releases one waiter (or the next wait) and the event
 /// resets itself when a wait returns. Initially not signalled.

@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "platform/text.h"
 
 namespace vornek {
@@ -175,6 +175,9 @@ void TAuTags::AssignTo(TPersistent* destination) const {
   }
   tags->Assign(this);
 }
+
+// ---------------------------------------------------------------------------------
+// The rest of the component interface: nothing in Vornek calls these.
 
 bool TAuTags::HandleHookA(std::int32_t handle) { return handle != -1; }
 

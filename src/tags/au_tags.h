@@ -98,13 +98,6 @@ class TAuTags : public TPersistent {
   bool Empty() const { return empty_; }
   bool Changed() const { return changed_; }
 
-  // Part of the component interface; nothing in Vornek calls these hooks, which take a
-  // handle (-1: no handle). A and C answer whether there is a handle; B clears the
-  // store first when there is one.
-  virtual bool HandleHookA(std::int32_t handle);
-  virtual bool HandleHookB(std::int32_t handle);
-  virtual bool HandleHookC(std::int32_t handle);
-
  private:
   struct Entry {
     std::string key;
@@ -117,6 +110,15 @@ class TAuTags : public TPersistent {
   std::vector<Entry> keys_;  // sorted by case-insensitive key
   bool empty_ = true;
   bool changed_ = false;
+
+  // ---------------------------------------------------------------------------------
+  // The rest of the component interface: nothing in Vornek calls these hooks, which
+  // take a handle (-1: no handle). A and C answer whether there is a handle; B clears
+  // the store first when there is one.
+ public:
+  virtual bool HandleHookA(std::int32_t handle);
+  virtual bool HandleHookB(std::int32_t handle);
+  virtual bool HandleHookC(std::int32_t handle);
 };
 
 }  // namespace vornek

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "wave/bytes.h"
-#include "pipeline/failures.h"
+#include "base/bytes.h"
+#include "base/failures.h"
 
 namespace vornek {
 

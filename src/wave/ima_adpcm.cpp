@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave/decode_window.h"
-#include "wave/bytes.h"
+#include "base/bytes.h"
 
 namespace vornek {
 

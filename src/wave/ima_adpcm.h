@@ -26,7 +26,7 @@
 #include <span>
 #include <string_view>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave/adpcm_layout.h"
 
 namespace vornek {

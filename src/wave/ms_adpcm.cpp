@@ -9,9 +9,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave/decode_window.h"
-#include "wave/bytes.h"
+#include "base/bytes.h"
 
 namespace vornek {
 

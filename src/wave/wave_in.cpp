@@ -8,26 +8,19 @@
 #include <mutex>
 #include <string>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/file_stream.h"
 #include "platform/file.h"
-#include "wave/bytes.h"
+#include "base/bytes.h"
 #include "wave/chunk_walker.h"
-#include "wave/fast_copy.h"
 #include "wave/g711.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
-#include "wave/wave_converter.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 
 namespace vornek {
 
 namespace {
-
-// The copy routine is chosen before main (or when the library is loaded), before
-// any input can copy; the constructor asks again for readers built by other static
-// initialisers. This file is always linked where a TWaveIn exists.
-[[maybe_unused]] const bool kFastCopySelected = (SelectFastCopy(), true);
 
 // KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT in file layout (first field 32-bit
 // little-endian, then two 16-bit fields, then eight bytes).
@@ -98,7 +91,7 @@ enum class TScanState { ssExpectFmt, ssExpectFact, ssExpectData };
 // ---------------------------------------------------------------------------------
 // Construction
 
-TWaveIn::TWaveIn() { SelectFastCopy(); }
+TWaveIn::TWaveIn() = default;
 
 TWaveIn::~TWaveIn() {
   try {
@@ -358,8 +351,8 @@ void TWaveIn::CompleteFormat() {
       break;
     }
     case TWaveKind::wkCompressed:
-      ConvertCompressed();
-      return;  // the image holds all it states
+      OpenCompressed();
+      return;  // the decoded audio holds all it states
     case TWaveKind::wkUnsupported:
       return;
   }
@@ -384,20 +377,20 @@ std::int64_t TWaveIn::FramesHeld(std::int64_t bytes) const {
   return std::min(blocks * layout.SamplesPerBlock, fact);
 }
 
-void TWaveIn::ConvertCompressed() {
-  // The whole file becomes a PCM WAV image in memory; from here on the image is the
-  // stream, and the source is kept to be restored (or released) by CloseFile. The
-  // decode gives up when the Open under way is asked to stop.
-  ConvertedStream = ConvertCompressedWave(*Stream, CompressedParts, [this] { return StopRequested(); });
-  SourceStream = Stream;
-  SourceAssigned = StreamAssigned;
-  Stream = ConvertedStream.get();
-  ReadHeader();
-  CompleteFormat();  // the image is stored PCM
-  WaveKind = TWaveKind::wkCompressed;
-  // Delivery only reads on (SeekInternal never moves the image), so what it has read
-  // is let go.
-  ConvertedStream->ReleaseBehind();
+void TWaveIn::OpenCompressed() {
+  Mpeg = std::make_unique<TMpegDecoder>(*Stream, CompressedParts);
+  // The structure is packed: its fields are read by value, never bound to a reference.
+  const platform::WaveFormatEx& pcm = Mpeg->PcmFormat();
+  const std::uint32_t rate = pcm.nSamplesPerSec;
+  Channels = pcm.nChannels;
+  SampleRate = static_cast<std::int32_t>(std::min<std::uint32_t>(rate, std::numeric_limits<std::int32_t>::max()));
+  BitsPerSample = pcm.wBitsPerSample;
+  BlockAlign = pcm.nBlockAlign;
+  // The length is learnt by decoding the data once; the decode gives up when the Open
+  // under way is asked to stop.
+  Size = Mpeg->Measure([this] { return StopRequested(); });
+  DataOffset = 0;
+  DataEnd = Size;
 }
 
 // ---------------------------------------------------------------------------------
@@ -436,13 +429,7 @@ void TWaveIn::CloseFile() {
 }
 
 void TWaveIn::ReleaseSource() {
-  if (ConvertedStream) {
-    // Back from the PCM image to the source: the caller's stream, or none.
-    Stream = SourceStream;
-    StreamAssigned = SourceAssigned;
-    ConvertedStream.reset();
-    SourceStream = nullptr;
-  }
+  Mpeg.reset();
   if (!StreamAssigned) {
     Stream = nullptr;
     OwnStream.reset();
@@ -479,6 +466,11 @@ void TWaveIn::RefillStored() {
   const std::uint32_t frame = StoredFrameBytes();
   const std::uint32_t got = ReadPayload(WindowBytes(), kWindowBytes - kWindowBytes % frame);
   WindowEnd = got - got % frame;
+}
+
+void TWaveIn::RefillCompressed() {
+  const std::uint32_t frame = static_cast<std::uint32_t>(BlockAlign);
+  WindowEnd = Mpeg ? Mpeg->Read(WindowBytes(), kWindowBytes - kWindowBytes % frame) : 0;
 }
 
 void TWaveIn::RefillG711() {
@@ -543,8 +535,10 @@ void TWaveIn::ReadInternal(const std::uint8_t*& buffer, std::uint32_t& count) {
     switch (WaveKind) {
       case TWaveKind::wkPcm:
       case TWaveKind::wkExtensiblePcm:
-      case TWaveKind::wkCompressed:  // the PCM image
         RefillStored();
+        break;
+      case TWaveKind::wkCompressed:
+        RefillCompressed();
         break;
       case TWaveKind::wkFloat:
       case TWaveKind::wkExtensibleFloat:
@@ -591,7 +585,7 @@ bool TWaveIn::SeekInternal(std::int64_t& sample) {
       unit = StoredFrameBytes();
       break;
     case TWaveKind::wkCompressed:
-      // Converted data is not repositioned: the stream stays where it is.
+      // Decoded data is not repositioned: delivery goes on where it is.
       return false;
     case TWaveKind::wkImaAdpcm:
       // Delivery resumes at the first frame of the block that holds `sample`.

@@ -8,11 +8,11 @@
 //   wkFloat, wkExtensibleFloat signed 32-bit, converted in place (wave/sample_convert.h)
 //   wkImaAdpcm, wkMsAdpcm      signed 16-bit, decoded block by block
 //   wkALaw, wkMuLaw            signed 16-bit, expanded code by code (wave/g711.h)
-//   wkCompressed               16-bit PCM: the whole file is converted through the
-//                              compression manager into an image in memory when it
-//                              is opened (a stop asked of an Open under way cuts
-//                              it short), and the image is read like stored PCM,
-//                              its memory freed as it is read
+//   wkCompressed               PCM of the codec's choice (16-bit): MPEG Layer 3
+//                              decoded through the compression manager a piece at a
+//                              time as it is read (wave/mpeg_decoder.h); opening the
+//                              file decodes it once to learn its length (a stop asked
+//                              of an Open under way cuts that short)
 //
 // A header the reader cannot use makes OpenFile (and so Open) fail with an
 // EAuException whose text says what is wrong (the catalogue, pipeline/failures.h).
@@ -44,9 +44,8 @@
 #include "wave/chunk_walker.h"
 #include "wave/decode_window.h"
 #include "wave/ima_adpcm.h"
+#include "wave/mpeg_decoder.h"
 #include "wave/ms_adpcm.h"
-#include "wave/pcm_image.h"
-#include "wave/wave_converter.h"
 
 namespace vornek {
 
@@ -143,13 +142,15 @@ class TWaveIn : public TAuFileIn {
   /// FramesMissing, from StatedBytes and the payload the file holds (to DataEnd).
   void CountMissingFrames();
   bool SizePastFile() const { return MissingBytes > 0 && StatedBytes / kPastFileFactor > StreamBytes; }
-  /// The MPEG Layer 3 conversion: switches Stream to a PCM image of the file.
-  void ConvertCompressed();
-  /// Drops the PCM image (back to the source stream) and the reader's own file
-  /// stream; a supplied stream stays the Stream.
+  /// MPEG Layer 3: takes the decoder's PCM format as the delivered format and the
+  /// length of its PCM as Size.
+  void OpenCompressed();
+  /// Drops the decoder and the reader's own file stream; a supplied stream stays the
+  /// Stream.
   void ReleaseSource();
 
   void RefillStored();
+  void RefillCompressed();
   void RefillFloat();
   void RefillG711();
   /// The block layout of the ADPCM kinds, from the header fields of the kind.
@@ -163,13 +164,13 @@ class TWaveIn : public TAuFileIn {
   std::uint32_t StoredFrameBytes() const;
 
   /// The delivery window. ADPCM and G.711 decode 16-bit samples into it; the PCM kinds
-  /// (and the image of converted data) read their bytes into it, and float converts its
+  /// read their bytes into it, MPEG Layer 3 is decoded into it, and float converts its
   /// bytes there in place (WindowBytes).
   std::uint8_t* WindowBytes() { return reinterpret_cast<std::uint8_t*>(Window.data()); }
 
   std::unique_ptr<TStream> OwnStream;  ///< the file stream OpenFile opened, if any
-  /// The PCM image of converted MPEG Layer 3 data; it is Stream while the file is open.
-  std::unique_ptr<TPcmImage> ConvertedStream;
+  /// The decoder of MPEG Layer 3 data, while the file is open.
+  std::unique_ptr<TMpegDecoder> Mpeg;
   std::int64_t MissingBytes = 0;   ///< bytes "data" states past the end of the stream
   /// The payload bytes "data" states (or, with its size left open, the file held when
   /// opened): what delivery should reach.
@@ -179,8 +180,6 @@ class TWaveIn : public TAuFileIn {
   bool PayloadEnded = false;       ///< a read has reached DataEnd
   /// MPEG Layer 3: where the header reader found the "fmt " body and the payload.
   TCompressedParts CompressedParts;
-  TStream* SourceStream = nullptr;  ///< Stream before the switch to the image
-  bool SourceAssigned = false;      ///< StreamAssigned before the switch to the image
   /// ADPCM: the current block as read, its code bytes (G.711 reads its codes there
   /// too), and the block header state.
   std::vector<std::uint8_t> BlockBytes;

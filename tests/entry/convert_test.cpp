@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "entry/conversion_window.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "flac/flac_fixtures.h"
 #include "platform/window.h"
 #include "support/files.h"

@@ -14,16 +14,13 @@
 
 #include "flac/flac_fixtures.h"
 #include "support/files.h"
+#include "support/tools.h"
 #include "support/run_cli.h"
 #include "support/wav_writer.h"
 #include "wave/sample_convert.h"
 
 namespace vornek::test {
 namespace {
-
-bool HaveTool(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 bool RunQuietly(const std::string& command) {
   return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
@@ -90,8 +87,8 @@ class Flavours : public testing::TestWithParam<FlavourCase> {};
 
 TEST_P(Flavours, TheFlacHoldsWhatFfmpegDecodes) {
   const FlavourCase& c = GetParam();
-  if (!HaveTool(c.tool)) GTEST_SKIP() << c.tool << " is not installed";
-  if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  VORNEK_REQUIRE(MissingTool(c.tool));
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   TempDir dir;
   const std::string wav = dir.File("in.wav");
   ASSERT_TRUE(RunQuietly(Fill(c.make, wav, ""))) << Fill(c.make, wav, "");

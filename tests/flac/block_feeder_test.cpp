@@ -12,7 +12,7 @@
 
 #include "flac/block_feeder.h"
 #include "flac/flac_fixtures.h"
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "support/files.h"
 
 namespace vornek::test {

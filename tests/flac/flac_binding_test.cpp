@@ -42,7 +42,7 @@ TEST(FlacBinding, EverySlotHoldsTheEntryOfItsName) {
   ASSERT_TRUE(LibFLACLoaded());
   const TLibFLAC& slots = LibFLAC();
   int bound = 0;
-#define VORNEK_CHECK_SLOT(slot, prototype)                                   \
+#define VORNEK_CHECK_SLOT(slot, prototype, use)                              \
   if (std::string(#slot) == "FLAC__Metadata_simple_iterator_status") {      \
     EXPECT_EQ(slots.slot, nullptr);                                          \
   } else {                                                                   \

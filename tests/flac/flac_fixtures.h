@@ -18,7 +18,7 @@
 
 #include "flac/flac_binding.h"
 #include "flac/flac_out.h"
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/input.h"
 #include "support/host_loop.h"
 

@@ -19,6 +19,7 @@
 #include "flac/flac_out.h"
 #include "platform/cpu.h"
 #include "support/files.h"
+#include "support/tools.h"
 #include "support/wav_writer.h"
 #include "wave/wave_in.h"
 
@@ -35,10 +36,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kBlock = 4608;
 constexpr std::uint32_t kSegmentBlocks = 3;
 constexpr std::size_t kSegment = std::size_t{kBlock} * kSegmentBlocks;
-
-bool HaveTool(const char* name) {
-  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 /// Converts `input` to `path` with `threads` encoders (1: the single encoder) and
 /// returns the file's bytes; a failed run fails the test.
@@ -161,7 +158,7 @@ TEST_P(FlacParallelReader, ConvertedInputsGiveTheSingleEncodersBytes) {
     }
     test::WriteBytes(wav, test::SimpleWav(3, 2, 44100, 32, data));
   } else {
-    if (!HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+    VORNEK_REQUIRE(test::MissingTool("sox"));
     test::WriteBytes(dir.File("pcm.wav"),
                      test::SimpleWav(1, 2, 44100, 16, test::ToPcm(signal, 16)));
     ASSERT_EQ(
@@ -182,7 +179,7 @@ TEST_P(FlacParallelReader, ConvertedInputsGiveTheSingleEncodersBytes) {
   ASSERT_TRUE(d.ok);
   EXPECT_TRUE(d.md5_ok);
   EXPECT_GE(d.total, 4 * kSegment);
-  if (!HaveTool("flac")) GTEST_SKIP() << "the flac tool is not installed";
+  VORNEK_REQUIRE(test::MissingTool("flac"));
   EXPECT_EQ(std::system(("flac -t -s '" + dir.File("parallel.flac") + "'").c_str()), 0);
 }
 
@@ -204,7 +201,7 @@ struct ToolCase {
 class FlacParallelAgainstTool : public ::testing::TestWithParam<ToolCase> {};
 
 TEST_P(FlacParallelAgainstTool, StreamInformationMatchesTheFlacTool) {
-  if (!HaveTool("flac")) GTEST_SKIP() << "the flac tool is not installed";
+  VORNEK_REQUIRE(test::MissingTool("flac"));
   const ToolCase c = GetParam();
   TempDir dir;
   const std::string wav = dir.File("in.wav");

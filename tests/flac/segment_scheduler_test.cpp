@@ -52,7 +52,7 @@ TEST(SegmentScheduler, CollectsInQueueOrderWhateverOrderTheWorkEnds) {
   std::atomic<int> calls{0};
   std::mutex threads_mutex;
   std::set<std::size_t> threads_seen;
-  TSegmentScheduler scheduler(3, kSlots, [&](std::size_t slot, std::size_t thread) {
+  TSegmentScheduler scheduler(3, kSlots, [&](std::size_t slot, std::size_t thread, std::stop_token) {
     ++calls;
     {
       std::lock_guard lock(threads_mutex);
@@ -95,7 +95,7 @@ TEST(SegmentScheduler, CollectsInQueueOrderWhateverOrderTheWorkEnds) {
 TEST(SegmentScheduler, WorksOnSeveralSlotsAtOnce) {
   Latch second_started;
   std::atomic<bool> first_saw_second{false};
-  TSegmentScheduler scheduler(2, 2, [&](std::size_t slot, std::size_t) {
+  TSegmentScheduler scheduler(2, 2, [&](std::size_t slot, std::size_t, std::stop_token) {
     if (slot == 0)
       first_saw_second = second_started.Wait();
     else
@@ -118,7 +118,7 @@ TEST(SegmentScheduler, WorksOnSeveralSlotsAtOnce) {
 // before it, and that slot is free again.
 TEST(SegmentScheduler, AFailureIsRaisedInItsTurnAndFreesItsSlot) {
   std::vector<int> item_of_slot(4, -1);
-  TSegmentScheduler scheduler(2, 4, [&](std::size_t slot, std::size_t) {
+  TSegmentScheduler scheduler(2, 4, [&](std::size_t slot, std::size_t, std::stop_token) {
     if (item_of_slot[slot] == 2) throw std::runtime_error("item 2 failed");
   });
   for (int item = 0; item < 4; ++item) {
@@ -153,20 +153,18 @@ TEST(SegmentScheduler, AbortDropsQueuedWorkAndEndsWorkUnderWay) {
   Latch started;
   std::atomic<int> calls{0};
   std::atomic<bool> saw_abort{false};
-  std::atomic<TSegmentScheduler*> self{nullptr};  // stays valid while it is destroyed
-  auto scheduler = std::make_unique<TSegmentScheduler>(1, 3, [&](std::size_t, std::size_t) {
+  auto scheduler = std::make_unique<TSegmentScheduler>(1, 3, [&](std::size_t, std::size_t, std::stop_token stop) {
     if (calls++ > 0) return;
     started.Open();
     const auto limit = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < limit) {
-      if (self.load()->Aborted()) {
+      if (stop.stop_requested()) {
         saw_abort = true;
         return;
       }
       std::this_thread::sleep_for(1ms);
     }
   });
-  self = scheduler.get();
   for (int i = 0; i < 3; ++i) scheduler->Queue(*scheduler->TakeFree());
   ASSERT_TRUE(started.Wait());
   scheduler->Abort();
@@ -177,7 +175,7 @@ TEST(SegmentScheduler, AbortDropsQueuedWorkAndEndsWorkUnderWay) {
 }
 
 TEST(SegmentScheduler, RefusesSlotsTheOwnerDoesNotHold) {
-  TSegmentScheduler scheduler(1, 2, [](std::size_t, std::size_t) {});
+  TSegmentScheduler scheduler(1, 2, [](std::size_t, std::size_t, std::stop_token) {});
   EXPECT_THROW(scheduler.Queue(0), std::logic_error);  // free, not taken
   EXPECT_THROW(scheduler.Queue(7), std::logic_error);  // no such slot
   EXPECT_THROW(scheduler.Release(1), std::logic_error);

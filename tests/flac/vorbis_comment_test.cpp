@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "flac/vorbis_comment.h"
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "tags/vorbis_tags.h"
 
 namespace vornek {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 
 namespace vornek {
 namespace {
@@ -37,12 +37,12 @@ TEST(Failures, EveryCodeHasWordsOfItsOwnAndEveryMarkIsFilled) {
 
 TEST(Failures, ARaisedFailureCarriesItsTextWithItsDetailsInTurn) {
   try {
-    Raise(TFailure::faMpegTooLarge, {"about 5.0 GB", "1.4 GB", "2 hours 12 minutes of 44.1 kHz stereo"});
+    Raise(TFailure::faMpegConversion, {"2 channels at 44100 Hz", "the codec was busy"});
     FAIL() << "nothing was raised";
   } catch (const EAuException& e) {
     EXPECT_STREQ(e.what(),
-                 "The MPEG Layer 3 data would decode to about 5.0 GB of audio; at most 1.4 GB (2 hours 12 "
-                 "minutes of 44.1 kHz stereo) are held in memory to convert it.");
+                 "The MPEG Layer 3 data (2 channels at 44100 Hz) could not be converted to PCM: the codec was "
+                 "busy.");
   }
   // Fewer details than marks leave the rest unfilled; more are ignored.
   EXPECT_EQ(FailureText(TFailure::faFileFailure, {"song.flac"}), "song.flac: {}");

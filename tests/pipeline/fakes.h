@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/input.h"
 #include "pipeline/output.h"
 

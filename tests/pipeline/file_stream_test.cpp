@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/file_stream.h"
 #include "platform/text.h"
 #include "support/files.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/input.h"
 
 namespace vornek::test {

@@ -19,7 +19,7 @@
 #include "support/run_cli.h"
 #include "support/files.h"
 #include "support/wav_writer.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave/wave_in_probe.h"
 
 namespace vornek::test {

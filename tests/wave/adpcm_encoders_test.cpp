@@ -16,7 +16,7 @@
 #include "support/files.h"
 #include "support/wav_writer.h"
 #include "support/tools.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 #include "wave/wave_in.h"

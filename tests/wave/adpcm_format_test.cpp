@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave/ima_adpcm.h"
 #include "wave/ms_adpcm.h"
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/files.h"
+#include "support/tools.h"
 #include "support/wav_writer.h"
 
 namespace vornek::test {
@@ -24,7 +25,7 @@ struct LawCase {
 const LawCase kLaws[] = {{"a-law", 6, ALawToLinear}, {"mu-law", 7, MuLawToLinear}};
 
 TEST(G711, EveryCodeExpandsAsFfmpegDecodesIt) {
-  if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  VORNEK_REQUIRE(MissingTool("ffmpeg"));
   Bytes codes(256);
   for (std::size_t code = 0; code < 256; ++code) codes[code] = static_cast<std::uint8_t>(code);
   TempDir dir;

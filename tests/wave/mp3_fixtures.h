@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// MPEG Layer 3 WAV files for the converter's tests, made at test time with ffmpeg's
+// MPEG Layer 3 WAV files for the decoder's tests, made at test time with ffmpeg's
 // encoder (the tests that use them require it), and what can be done to them: longer
-// files from the same frames, junk between frames, ffmpeg's own decode as the peer.
+// files from the same frames, junk between frames, ffmpeg's own decode as the peer; and
+// what the reader delivers for such a file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,9 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/stream.h"
 #include "support/files.h"
 #include "support/wav_writer.h"
-#include "wave/mpeg_frames.h"
+#include "wave/wave_in.h"
 
 namespace vornek::test {
 
@@ -71,18 +73,57 @@ inline Bytes RepeatedMp3Wav(const Mp3Wav& mp3, int copies) {
   return Mp3WavWith(mp3, data);
 }
 
+/// The bytes of the MPEG-1 Layer III frame whose header is at `b` (as ffmpeg writes
+/// them at 44.1 and 48 kHz), or nothing when no such header is there.
+inline std::optional<std::size_t> Mpeg1FrameBytes(const std::uint8_t* b) {
+  static constexpr std::uint32_t kKbps[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+  static constexpr std::uint32_t kRates[3] = {44100, 48000, 32000};
+  if (b[0] != 0xFF || (b[1] & 0xFE) != 0xFA) return std::nullopt;  // sync, MPEG-1, Layer III
+  const std::uint32_t bitrate = b[2] >> 4, rate = (b[2] >> 2) & 3u;
+  if (bitrate == 0 || bitrate == 15 || rate == 3) return std::nullopt;
+  return 144000u * kKbps[bitrate] / kRates[rate] + ((b[2] >> 1) & 1u);
+}
+
 /// Offsets of the frames that follow one another from the first frame of `data` on.
 inline std::vector<std::size_t> FrameStarts(const Bytes& data) {
   std::vector<std::size_t> starts;
   std::size_t at = 0;
-  while (at + 4 <= data.size() && !ParseMpegLayer3Header(&data[at])) ++at;
+  while (at + 4 <= data.size() && !Mpeg1FrameBytes(&data[at])) ++at;
   while (at + 4 <= data.size()) {
-    const std::optional<TMpegFrameHeader> frame = ParseMpegLayer3Header(&data[at]);
-    if (!frame) break;
+    const std::optional<std::size_t> bytes = Mpeg1FrameBytes(&data[at]);
+    if (!bytes) break;
     starts.push_back(at);
-    at += frame->Bytes;
+    at += *bytes;
   }
   return starts;
+}
+
+/// What the reader delivers for a WAV file: its format, its stated Size and every byte
+/// read through to the end.
+struct Delivered {
+  int channels = 0;
+  int rate = 0;
+  int bits = 0;
+  std::int64_t size = 0;
+  Bytes pcm;
+};
+
+/// Opens `file` with a reader over memory and reads it to its end; the reader's
+/// EAuException passes through when it refuses the file.
+inline Delivered ReadThroughReader(const Bytes& file) {
+  TMemoryStream stream(file);
+  TWaveIn wave;
+  wave.SetStream(&stream);
+  wave.Open();
+  Delivered out{wave.GetChannels(), wave.GetSampleRate(), wave.GetBitsPerSample(), wave.Size, {}};
+  std::vector<std::uint8_t> buffer(65536);
+  for (bool end = false; !end;) {
+    const std::uint32_t got = wave.ReadFully(buffer.data(), static_cast<std::uint32_t>(buffer.size()), end);
+    out.pcm.insert(out.pcm.end(), buffer.begin(), buffer.begin() + got);
+  }
+  wave.Close();
+  wave.SetStream(nullptr);
+  return out;
 }
 
 /// Interleaved 16-bit samples of `bytes` (little-endian).

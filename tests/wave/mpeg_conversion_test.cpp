@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The MPEG Layer 3 conversion as the reader makes it, on files made at test time:
-// the decoded audio held once and let go as it is read, a stop during the decode,
-// the ceiling of what is held (foreseen, and while decoding), and junk between
-// frames decoded past as ffmpeg's own decoder does.
+// The MPEG Layer 3 decoding as the reader makes it, on files made at test time: the
+// memory held does not grow with the length of the file, a stop during the open ends
+// the decode, and junk between frames is decoded past as ffmpeg's own decoder does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -17,7 +15,7 @@
 
 #include "alloc_meter.h"
 #include "mp3_fixtures.h"
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/fakes.h"
 #include "pipeline/file_stream.h"
 #include "platform/text.h"
@@ -25,9 +23,7 @@
 #include "support/host_loop.h"
 #include "support/tools.h"
 #include "support/wav_writer.h"
-#include "pipeline/failures.h"
-#include "wave/pcm_image.h"
-#include "wave/wave_converter.h"
+#include "base/failures.h"
 #include "wave/wave_in.h"
 
 namespace vornek::test {
@@ -73,28 +69,23 @@ class LongMp3 : public ::testing::Test {
   Mp3Wav half_minute_;
 };
 
-TEST_F(LongMp3, HoldsTheDecodedAudioOnceAndLetsItGoAsItIsRead) {
-  const std::string path = Write(3);
-  TWaveIn wave;
-  wave.SetFileName(path);
-  const std::int64_t before = LiveBytes();
-  ResetPeakBytes();
-  ASSERT_EQ(OpenFailure(wave), "");
-  const std::int64_t pcm = wave.Size;
-  const std::int64_t held = LiveBytes() - before;
-  const std::int64_t peak = PeakBytes() - before;
-  ASSERT_GT(pcm, 3 * 60 * 44100 * 4);
-
-  // One copy of the audio and the unfilled ends of its blocks; during the decode
-  // nothing more than that (the compressed data, a second copy) was held.
-  EXPECT_LE(held, pcm + pcm / 50 + static_cast<std::int64_t>(TPcmImage::kBlockBytes)) << pcm;
-  EXPECT_LE(peak, held + kMiB) << "held " << held;
-
-  EXPECT_EQ(ReadThrough(wave), pcm);
-  EXPECT_LE(LiveBytes() - before, static_cast<std::int64_t>(TPcmImage::kBlockBytes) + kMiB)
-      << "what has been read is let go";
-  wave.Close();
-  EXPECT_LE(LiveBytes() - before, 64 * 1024);
+TEST_F(LongMp3, DecodesInMemoryThatDoesNotGrowWithTheLength) {
+  // The most held at once while opening (the length is decoded then) and reading
+  // through: a piece of the data and the PCM decoded from it, the same for both.
+  for (const int minutes : {1, 10}) {
+    SCOPED_TRACE(std::to_string(minutes) + " minutes");
+    const std::string path = Write(minutes);
+    TWaveIn wave;
+    wave.SetFileName(path);
+    const std::int64_t before = LiveBytes();
+    ResetPeakBytes();
+    ASSERT_EQ(OpenFailure(wave), "");
+    EXPECT_GT(wave.Size, std::int64_t{minutes} * 60 * 44100 * 4);
+    EXPECT_EQ(ReadThrough(wave), wave.Size) << "the length found on opening is what is delivered";
+    EXPECT_LT(PeakBytes() - before, 2 * kMiB);
+    wave.Close();
+    EXPECT_LE(LiveBytes() - before, 64 * 1024);
+  }
 }
 
 /// A reader that tells another thread when it has begun to open its file.
@@ -127,99 +118,8 @@ TEST_F(LongMp3, AStopOfTheOutputEndsTheDecodeAndLeavesNothingBehind) {
   EXPECT_EQ(output.dones, 1);
   EXPECT_FALSE(wave.Busy);
   EXPECT_FALSE(wave.Valid);
-  // No image, no conversion stream, no file stream.
+  // No decoder, no conversion stream, no file stream.
   EXPECT_LE(LiveBytes() - before, 64 * 1024);
-}
-
-/// A stream over another that counts the bytes read through it.
-class CountingStream : public TStream {
- public:
-  explicit CountingStream(TStream& inner) : inner_(inner) {}
-  std::size_t Read(void* buffer, std::size_t count) override {
-    const std::size_t got = inner_.Read(buffer, count);
-    read_ += static_cast<std::int64_t>(got);
-    return got;
-  }
-  void Write(const void* buffer, std::size_t count) override { inner_.Write(buffer, count); }
-  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override { return inner_.Seek(offset, origin); }
-  std::int64_t Size() override { return inner_.Size(); }
-  std::int64_t BytesRead() const { return read_; }
-
- private:
-  TStream& inner_;
-  std::int64_t read_ = 0;
-};
-
-TEST_F(LongMp3, AFileThatWouldDecodePastTheCeilingIsRefusedAtOnce) {
-  // Files of 5 GB that are holes but for their first bytes (as `truncate` makes them),
-  // whose "data" runs to the end of the file.
-  struct Case {
-    const char* what;
-    std::uint32_t data_size_field;
-    bool frames_first;  ///< real frames before the hole, or none at all
-  };
-  const Case cases[] = {
-      {"size left open, frames then a hole", 0, true},
-      {"size 0xFFFFFFFF, frames then a hole", 0xFFFFFFFFu, true},
-      {"size left open, no frame at all", 0, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string path = dir_.File("huge.wav");
-    Bytes head = Riff({{"fmt ", half_minute_.fmt},
-                       {"fact", half_minute_.fact},
-                       {"data", c.frames_first ? half_minute_.data : Bytes{}, c.data_size_field}});
-    WriteBytes(path, head);
-    std::filesystem::resize_file(path, std::uintmax_t{5} << 30);
-
-    TAuFileStream file(platform::AnsiToWide(path), platform::kModeReadShareRead);
-    CountingStream counting(file);
-    TWaveIn wave;
-    wave.SetStream(&counting);
-    const std::int64_t before = LiveBytes();
-    ResetPeakBytes();
-    const std::string failure = OpenFailure(wave);
-    EXPECT_NE(failure.find("would decode to about"), std::string::npos) << failure;
-    EXPECT_NE(failure.find("at most 1.4 GB (2 hours 12 minutes of 44.1 kHz stereo)"), std::string::npos)
-        << failure;
-    // At once: a few probes of the data were read, and little was held.
-    EXPECT_LT(counting.BytesRead(), 2 * kMiB);
-    EXPECT_LT(PeakBytes() - before, 2 * kMiB);
-    wave.Close();
-    wave.SetStream(nullptr);
-    std::filesystem::remove(path);
-  }
-}
-
-TEST(MpegCeiling, HoldsExactlyWhileDecodingAndRefusesAtOnceWhatIsClearlyPastIt) {
-  VORNEK_REQUIRE(MissingMp3Encoder());
-  const Mp3Wav mp3 = EncodeSine(2, 44100, 2.0);
-  auto convert = [&](std::int64_t ceiling) {
-    TMemoryStream source(mp3.file);
-    TWaveConverter converter;
-    converter.LoadFromWave(source);
-    return converter.ConvertToImage(converter, 0, converter.Size(), {}, ceiling);
-  };
-  const std::int64_t pcm = convert(kMaxDecodedBytes)->Size() - 44;
-  ASSERT_GT(pcm, 2 * 44100 * 4);
-
-  EXPECT_EQ(convert(pcm)->Size(), pcm + 44) << "a file of exactly the ceiling converts";
-  struct Case {
-    std::int64_t ceiling;
-    const char* text;
-  };
-  const Case refusals[] = {
-      {pcm - 4, "would decode to more than "},  // one sample frame less: found while decoding
-      {pcm / 2, "would decode to about "},      // foreseen
-  };
-  for (const Case& c : refusals) {
-    try {
-      convert(c.ceiling);
-      ADD_FAILURE() << "converted under a ceiling of " << c.ceiling;
-    } catch (const EAuException& failure) {
-      EXPECT_NE(std::string(failure.what()).find(c.text), std::string::npos) << failure.what();
-    }
-  }
 }
 
 TEST(MpegJunk, JunkBetweenFramesIsDecodedPastAsTheReferenceDecoderDoes) {
@@ -262,11 +162,9 @@ TEST(MpegJunk, JunkBetweenFramesIsDecodedPastAsTheReferenceDecoderDoes) {
     data.insert(data.end(), mp3.data.begin() + static_cast<std::ptrdiff_t>(copied), mp3.data.end());
     const Bytes file = Mp3WavWith(mp3, data);
 
-    TMemoryStream source(file);
-    std::unique_ptr<TPcmImage> image;
-    ASSERT_NO_THROW(image = ConvertCompressedWave(source)) << "refused where the reference decodes it";
-    const Bytes image_bytes = image->CopyAll();
-    const std::vector<std::int16_t> ours = Samples16(Bytes(image_bytes.begin() + 44, image_bytes.end()));
+    Delivered delivered;
+    ASSERT_NO_THROW(delivered = ReadThroughReader(file)) << "refused where the reference decodes it";
+    const std::vector<std::int16_t> ours = Samples16(delivered.pcm);
     const std::optional<std::vector<std::int16_t>> reference = FfmpegDecode(file);
     ASSERT_TRUE(reference) << "ffmpeg refused it";
 
@@ -304,9 +202,8 @@ TEST(MpegJunk, DataOfJunkOnlyIsRefusedAsTheReferenceRefusesIt) {
   const Bytes file = Mp3WavWith(mp3, noise);
   const std::optional<std::vector<std::int16_t>> reference = FfmpegDecode(file);
   EXPECT_TRUE(!reference || reference->empty()) << "the reference decoded junk";
-  TMemoryStream source(file);
   try {
-    ConvertCompressedWave(source);
+    ReadThroughReader(file);
     ADD_FAILURE() << "junk converted";
   } catch (const EAuException& failure) {
     EXPECT_EQ(std::string(failure.what()), FailureText(TFailure::faMpegNoAudio));

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "wave/g711.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The MPEG Layer 3 WAV converter: chunk walking, conversion to PCM and the PCM
-// image, on files made at test time with ffmpeg's MP3 encoder.
-#include "wave/wave_converter.h"
+// MPEG Layer 3 WAV data decoded by the reader (the chunks it takes, the PCM it
+// delivers, the failures it names), and the compression manager's one-call conversion
+// (support/wave_converter.h), on files made at test time with ffmpeg's MP3 encoder.
+#include "support/wave_converter.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "platform/acm.h"
 #include "support/files.h"
 #include "support/wav_writer.h"
@@ -27,59 +28,37 @@ namespace {
 
 using test::Bytes;
 using test::Chunk;
+using test::Delivered;
 using test::EncodeSine;
 using test::kMp3FrameSamples;
 using test::MissingMp3Encoder;
 using test::Mp3Wav;
+using test::ReadThroughReader;
 using test::Riff;
+using test::TWaveConverter;
+using test::kWaveFileNotSaved;
 
-/// The fields of a 44-byte-header PCM image.
+/// What the reader delivered, as samples.
 struct Image {
-  std::uint32_t riff_size = 0;
-  std::uint32_t fmt_size = 0;
-  std::uint16_t tag = 0;
   std::uint16_t channels = 0;
   std::uint32_t rate = 0;
-  std::uint32_t avg_bytes = 0;
-  std::uint16_t block_align = 0;
   std::uint16_t bits = 0;
-  std::uint32_t data_size = 0;
+  std::int64_t size = 0;               ///< the Size the reader stated on opening
   std::vector<std::int16_t> samples;  ///< interleaved
 };
 
-Image ParseImage(const Bytes& bytes) {
-  Image image;
-  if (bytes.size() < 44) {
-    ADD_FAILURE() << "image shorter than its header";
-    return image;
-  }
-  EXPECT_EQ(std::memcmp(bytes.data(), "RIFF", 4), 0);
-  EXPECT_EQ(std::memcmp(bytes.data() + 8, "WAVEfmt ", 8), 0);
-  EXPECT_EQ(std::memcmp(bytes.data() + 36, "data", 4), 0);
-  image.riff_size = test::GetLE32(&bytes[4]);
-  image.fmt_size = test::GetLE32(&bytes[16]);
-  image.tag = test::GetLE16(&bytes[20]);
-  image.channels = test::GetLE16(&bytes[22]);
-  image.rate = test::GetLE32(&bytes[24]);
-  image.avg_bytes = test::GetLE32(&bytes[28]);
-  image.block_align = test::GetLE16(&bytes[32]);
-  image.bits = test::GetLE16(&bytes[34]);
-  image.data_size = test::GetLE32(&bytes[40]);
-  for (std::size_t i = 44; i + 1 < bytes.size(); i += 2) image.samples.push_back(static_cast<std::int16_t>(test::GetLE16(&bytes[i])));
+Image Convert(const Bytes& file) {
+  const Delivered delivered = ReadThroughReader(file);
+  Image image{static_cast<std::uint16_t>(delivered.channels), static_cast<std::uint32_t>(delivered.rate),
+              static_cast<std::uint16_t>(delivered.bits), delivered.size, {}};
+  for (std::size_t i = 0; i + 1 < delivered.pcm.size(); i += 2)
+    image.samples.push_back(static_cast<std::int16_t>(test::GetLE16(&delivered.pcm[i])));
   return image;
 }
 
-Image Convert(const Bytes& file) {
-  TMemoryStream source(file);
-  std::unique_ptr<TPcmImage> image = ConvertCompressedWave(source);
-  EXPECT_EQ(image->Position(), 0);
-  return ParseImage(image->CopyAll());
-}
-
 std::string ConvertFailure(const Bytes& file) {
-  TMemoryStream source(file);
   try {
-    ConvertCompressedWave(source);
+    ReadThroughReader(file);
   } catch (const EAuException& failure) {
     return failure.what();
   }
@@ -137,7 +116,7 @@ double SineSnrDb(const std::vector<double>& x, std::size_t begin, std::size_t en
   return 10 * std::log10(signal / std::max(residual, 1e-9));
 }
 
-/// Sample frames of silence at the end of the image.
+/// Sample frames of silence at the end of what was delivered.
 std::size_t TrailingSilentFrames(const Image& image) {
   std::size_t zeros = 0;
   for (std::size_t i = image.samples.size(); i-- > 0 && image.samples[i] == 0;) ++zeros;
@@ -167,21 +146,12 @@ TEST_P(ConvertsEncodedSine, ToPcmOfTheFilesFormatLengthAndSignal) {
   VORNEK_REQUIRE(MissingMp3Encoder());
   const FormatCase c = GetParam();
   const Mp3Wav mp3 = EncodeSine(c.channels, c.rate, 2.0);
-  TMemoryStream source(mp3.file);
-  const std::unique_ptr<TPcmImage> stream = ConvertCompressedWave(source);
-  const Bytes bytes = stream->CopyAll();
-  const Image image = ParseImage(bytes);
+  const Image image = Convert(mp3.file);
 
-  EXPECT_EQ(image.riff_size, bytes.size() - 8);
-  EXPECT_EQ(image.riff_size, image.data_size + 36);
-  EXPECT_EQ(image.fmt_size, 16u);
-  EXPECT_EQ(image.tag, 1);
   EXPECT_EQ(image.channels, c.channels);
   EXPECT_EQ(image.rate, static_cast<std::uint32_t>(c.rate));
   EXPECT_EQ(image.bits, 16);
-  EXPECT_EQ(image.block_align, c.channels * 2);
-  EXPECT_EQ(image.avg_bytes, static_cast<std::uint32_t>(c.rate * c.channels * 2));
-  EXPECT_EQ(image.data_size, bytes.size() - 44);
+  EXPECT_EQ(image.size, static_cast<std::int64_t>(image.samples.size() * 2)) << "Size is what is delivered";
 
   ExpectLengthOf(image, mp3);
   // The PCM is what the decoder produced: no block of appended silence at the end.
@@ -214,9 +184,9 @@ class EncodedFixture : public ::testing::Test {
   Mp3Wav short_;
 };
 
-TEST_F(EncodedFixture, TheLastNonEmptyDataChunkIsConverted) {
-  ExpectLengthOf(Convert(WithChunks(long_, {{"data", short_.data}, {"data", long_.data}})), long_);
-  ExpectLengthOf(Convert(WithChunks(long_, {{"data", long_.data}, {"data", short_.data}})), short_);
+TEST_F(EncodedFixture, TheFirstDataChunkIsDecoded) {
+  ExpectLengthOf(Convert(WithChunks(long_, {{"data", short_.data}, {"data", long_.data}})), short_);
+  ExpectLengthOf(Convert(WithChunks(long_, {{"data", long_.data}, {"data", short_.data}})), long_);
   ExpectLengthOf(Convert(WithChunks(long_, {{"data", long_.data}, {"data", {}}})), long_);
 }
 
@@ -261,25 +231,25 @@ TEST_F(EncodedFixture, FailuresCarryATextThatSaysWhat) {
   std::mt19937 random(7);
   Bytes noise(20000);
   for (auto& b : noise) b = static_cast<std::uint8_t>(random());
-  Bytes pcm_fmt = test::FmtBody(1, 1, 44100, 16, 2);
+  Bytes fmt_3_channels = long_.fmt;
+  fmt_3_channels[2] = 3;  // no MPEG audio has three channels
   Bytes fmt_48k = long_.fmt;
   fmt_48k[4] = 0x80, fmt_48k[5] = 0xBB;  // 48000 Hz declared, 44100 Hz frames
   Bytes too_long_fmt = long_.fmt;
   too_long_fmt.resize(130);
   const Bytes first_bytes(long_.data.begin(), long_.data.begin() + 100);
   const Case cases[] = {
-      {"lower-case riff", WithChunks(long_, {{"data", long_.data}}, "riff"), "\"RIFF\""},
-      {"mixed-case wave", WithChunks(long_, {{"data", long_.data}}, "RIFF", "Wave"), "\"WAVE\""},
-      {"not a RIFF file", Bytes(long_.data.begin(), long_.data.end()), "\"RIFF\""},
-      {"no fmt", Riff({{"fact", long_.fact}, {"data", long_.data}}), "no \"fmt \" chunk"},
+      {"not a RIFF file", Bytes(long_.data.begin(), long_.data.end()), "not a WAV file"},
+      {"no fmt", Riff({{"fact", long_.fact}, {"data", long_.data}}), "no format chunk"},
       {"fmt too long", Riff({{"fmt ", too_long_fmt}, {"fact", long_.fact}, {"data", long_.data}}),
        "at most 129 bytes"},
       {"fmt too short", Riff({{"fmt ", Bytes(long_.fmt.begin(), long_.fmt.begin() + 12)}, {"data", long_.data}}),
        "too short"},
-      {"no data", WithChunks(long_, {}), "no \"data\" chunk"},
+      {"no data", WithChunks(long_, {}), "no audio data chunk"},
       {"only an empty data", WithChunks(long_, {{"data", {}}}), "no \"data\" chunk"},
-      {"not MPEG Layer 3", Riff({{"fmt ", pcm_fmt}, {"data", long_.data}}), "No PCM format is offered",
-       "(1 channel at 44100 Hz): no installed codec decodes MPEG Layer 3 data of that format."},
+      {"three channels", Riff({{"fmt ", fmt_3_channels}, {"fact", long_.fact}, {"data", long_.data}}),
+       "No PCM format is offered",
+       "(3 channels at 44100 Hz): no installed codec decodes MPEG Layer 3 data of that format."},
       {"rate declared wrong", Riff({{"fmt ", fmt_48k}, {"fact", long_.fact}, {"data", long_.data}}),
        "could not be converted to PCM",
        "(1 channel at 48000 Hz) could not be converted to PCM: the data is not of the format its header declares"},
@@ -294,6 +264,8 @@ TEST_F(EncodedFixture, FailuresCarryATextThatSaysWhat) {
     }
   }
 }
+
+// The compression manager's one-call conversion.
 
 TEST(WaveConverterLoad, FailedLoadHoldsNothing) {
   TWaveConverter converter;

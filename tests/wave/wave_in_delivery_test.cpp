@@ -10,7 +10,7 @@
 
 #include "support/files.h"
 #include "wave/sample_convert.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {

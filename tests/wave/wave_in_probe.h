@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 #include "pipeline/stream.h"
 #include "support/wav_writer.h"
 #include "wave/wave_in.h"

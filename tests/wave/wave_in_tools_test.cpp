@@ -13,7 +13,7 @@
 #include "support/tools.h"
 #include "wave/ima_adpcm.h"
 #include "wave/sample_convert.h"
-#include "pipeline/failures.h"
+#include "base/failures.h"
 #include "wave_in_probe.h"
 
 namespace vornek::test {
@@ -209,7 +209,7 @@ TEST(WaveTools, MpegLayer3InWavIsConvertedToPcmOnOpen) {
   while (!end) total += wave.ReadFully(buffer.data(), 4096, end);
   EXPECT_EQ(total, wave.Size);
   wave.Close();
-  EXPECT_EQ(OpenFailure(wave), "") << "closing released the image; opening converts again";
+  EXPECT_EQ(OpenFailure(wave), "") << "closing released the decoder; opening decodes again";
   wave.Close();
 }
 

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Little-endian fields of WAV files and codec blocks, and whole reads from a stream:
-// the one set every parser and codec of src/wave/ uses.
+// Fixed-width fields in bytes: little-endian (WAV files, codec blocks, Vorbis comment
+// lengths) and big-endian (FLAC metadata block headers and stream information). The one
+// set every parser and writer of src/wave/ and src/flac/ uses.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-
-#include "pipeline/stream.h"
 
 namespace vornek {
 
@@ -35,18 +33,15 @@ inline void PutLe32(std::uint8_t* p, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-/// Reads from `stream` until `count` bytes are in or the stream ends (a stream may
-/// hand out fewer bytes than asked before its end); returns how many were read.
-/// Failures of the stream pass through.
-inline std::size_t ReadStreamFully(TStream& stream, void* destination, std::size_t count) {
-  auto* out = static_cast<std::uint8_t*>(destination);
-  std::size_t done = 0;
-  while (done < count) {
-    const std::size_t got = stream.Read(out + done, count - done);
-    if (got == 0) break;
-    done += got;
-  }
-  return done;
+/// A 24-bit big-endian field (a FLAC metadata block's length, a frame size).
+inline std::uint32_t Be24(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | std::uint32_t{p[2]};
+}
+
+inline void PutBe24(std::uint8_t* p, std::uint32_t value) {
+  p[0] = static_cast<std::uint8_t>(value >> 16);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+  p[2] = static_cast<std::uint8_t>(value);
 }
 
 }  // namespace vornek

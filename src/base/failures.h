@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "pipeline/au_exception.h"
+#include "base/au_exception.h"
 
 namespace vornek {
 
@@ -78,10 +78,7 @@ enum class TFailure : std::uint8_t {
   faMsTooManyCoefficients,        ///< more pairs than the reader keeps
   faMsCoefficientsOutsideFmt,     ///< pairs that run past the "fmt " chunk
 
-  // MPEG Layer 3 data, converted through the compression manager.
-  faMpegNotRiff,         ///< the file does not start with an upper-case "RIFF"
-  faMpegNotWave,         ///< the RIFF file is not an upper-case "WAVE" file
-  faMpegNoFormat,        ///< no "fmt " chunk
+  // MPEG Layer 3 data, decoded through the compression manager.
   faMpegManagerFormats,  ///< the manager's formats do not fit the buffers: {bytes}
   faMpegFormatTooLong,   ///< a "fmt " body longer than the format buffers: {bytes}
   faMpegFormatTooShort,  ///< a "fmt " body shorter than the 16 common bytes, or cut off
@@ -90,10 +87,6 @@ enum class TFailure : std::uint8_t {
   faMpegCannotOpen,      ///< the conversion stream does not open: {format} {words}
   faMpegConversion,      ///< a conversion call fails: {format} {words}
   faMpegNoAudio,         ///< the data decodes to nothing
-  faMpegTooLarge,        ///< the decoded audio would pass the ceiling: {size} {ceiling} {time}
-  faMpegOutOfMemory,     ///< the decoded audio does not fit in memory: {size so far}
-  faImageReleased,       ///< a read or seek into decoded audio already let go
-  faImagePartlyReleased, ///< a copy of decoded audio of which a part was let go
 
   // The FLAC writer.
   faFlacLoad,           ///< libFLAC could not be loaded: {the names tried}
@@ -105,7 +98,6 @@ enum class TFailure : std::uint8_t {
   faSampleSize,         ///< a sample width the writer cannot widen: {bits}
   faFlacChannels,       ///< more channels than FLAC holds: {channels}
   faFlacSampleRate,     ///< a rate FLAC cannot state: {rate}
-  faOutputNotOpen,      ///< encoded bytes with no file to take them
 
   // The conversion window and its call.
   faOutputIsInput,   ///< the FLAC name names the input itself

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "flac/parallel_encoder.h"
+#include "flac/segmented_run.h"
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "flac/block_feeder.h"
 #include "flac/frame_renumber.h"
-#include "pipeline/au_exception.h"
-#include "pipeline/failures.h"
+#include "base/au_exception.h"
+#include "base/failures.h"
 #include "platform/threads.h"
 
 namespace vornek {
 
-struct TParallelEncoder::Segment {
+struct TSegmentedRun::Segment {
   /// The segment's input bytes: SegmentBlocks blocks of whole sample frames. Left
   /// uninitialised: the owner writes what is read before anything reads it.
   std::unique_ptr<std::uint8_t[]> Pcm;
@@ -23,7 +24,7 @@ struct TParallelEncoder::Segment {
   std::uint32_t MaxFrameBytes = 0;
 };
 
-struct TParallelEncoder::EncoderThread {
+struct TSegmentedRun::EncoderThread {
   struct Delete {
     void operator()(FLAC__StreamEncoder* encoder) const {
       LibFLAC().FLAC__stream_encoder_delete(encoder);
@@ -35,8 +36,8 @@ struct TParallelEncoder::EncoderThread {
   std::uint64_t FramesWritten = 0;    ///< frames of it encoded so far
 };
 
-struct ParallelEncoderCallbacks {
-  // An encoding thread, inside the library calls of TParallelEncoder::Encode. The
+struct SegmentedRunCallbacks {
+  // An encoding thread, inside the library calls of TSegmentedRun::Encode. The
   // stream head every encoder writes when it starts (metadata: no samples) is dropped;
   // each frame is renumbered into the segment's bytes.
   static FLAC__StreamEncoderWriteStatus Write(const FLAC__StreamEncoder* /*encoder*/,
@@ -44,8 +45,8 @@ struct ParallelEncoderCallbacks {
                                               uint32_t samples, uint32_t /*frame*/, void* client) {
     if (samples == 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
     try {
-      auto* self = static_cast<TParallelEncoder::EncoderThread*>(client);
-      TParallelEncoder::Segment& segment = *self->Current;
+      auto* self = static_cast<TSegmentedRun::EncoderThread*>(client);
+      TSegmentedRun::Segment& segment = *self->Current;
       const std::size_t written =
           RenumberFrame(buffer, bytes, segment.FirstFrame + self->FramesWritten, segment.Encoded);
       ++self->FramesWritten;
@@ -57,45 +58,37 @@ struct ParallelEncoderCallbacks {
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
   }
+
+  // The head encoder, inside the library calls of TSegmentedRun::WriteHead: it writes
+  // the stream's head and nothing more (it is finished without samples).
+  static FLAC__StreamEncoderWriteStatus WriteHead(const FLAC__StreamEncoder* encoder, const FLAC__byte buffer[],
+                                                  size_t bytes, uint32_t samples, uint32_t frame, void* head) {
+    if (samples != 0) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    return TStreamHead::WriteCallback(encoder, buffer, bytes, samples, frame, head);
+  }
 };
 
-void ApplySummary(const TStreamSummary& summary, std::uint8_t* body) {
-  const auto put24 = [](std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value >> 16);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value);
-  };
-  put24(body + 4, std::min<std::uint32_t>(summary.MinFrameBytes, 0xFFFFFF));
-  put24(body + 7, std::min<std::uint32_t>(summary.MaxFrameBytes, 0xFFFFFF));
-  // Bytes 10 to 17: rate (20 bits), channels - 1 (3), bits - 1 (5), total samples (36).
-  const std::uint64_t total = summary.Samples < (std::uint64_t{1} << 36) ? summary.Samples : 0;
-  body[13] = static_cast<std::uint8_t>((body[13] & 0xF0) | ((total >> 32) & 0x0F));
-  for (int i = 0; i < 4; ++i) body[14 + i] = static_cast<std::uint8_t>(total >> (24 - 8 * i));
-  std::fill(body + 18, body + kStreamInfoLength, std::uint8_t{0});
-  if (summary.Md5) std::copy(summary.Md5->begin(), summary.Md5->end(), body + 18);
-}
-
-std::uint32_t TParallelEncoder::SegmentBlocks(const Layout& layout) {
+std::uint32_t TSegmentedRun::ClampSegmentBlocks(std::uint32_t segment_blocks) const {
   // At least one block, and no segment of more than kMaxSegmentBytes of input.
-  const std::uint64_t block_bytes = std::uint64_t{layout.BlockFrames} *
-                                    static_cast<std::uint64_t>(layout.Channels * (layout.Bits / 8));
-  const std::uint64_t most =
-      std::max<std::uint64_t>(kMaxSegmentBytes / std::max<std::uint64_t>(block_bytes, 1), 1);
-  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(layout.SegmentBlocks, 1, most));
+  const std::uint64_t block_bytes = std::uint64_t{block_frames_} * frame_bytes_;
+  const std::uint64_t most = std::max<std::uint64_t>(kMaxSegmentBytes / std::max<std::uint64_t>(block_bytes, 1), 1);
+  return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(segment_blocks, 1, most));
 }
 
-TParallelEncoder::TParallelEncoder(TAuInput& input, TStream& stream, const Layout& layout,
-                                   std::size_t threads, Configure configure, platform::Md5 md5)
+TSegmentedRun::TSegmentedRun(TAuInput& input, TStream& file, const TEncoderSettings& settings, TVComments comments,
+                             std::uint32_t segment_blocks, std::size_t threads, platform::Md5 md5)
     : input_(input),
-      stream_(stream),
-      layout_{layout.BlockFrames, SegmentBlocks(layout), layout.Channels, layout.Bits},
-      frame_bytes_(static_cast<std::uint32_t>(layout.Channels * (layout.Bits / 8))),
-      configure_(std::move(configure)),
+      file_(file),
+      head_(file, std::move(comments)),
+      settings_(settings),
+      block_frames_(settings.BlockSize),
+      frame_bytes_(settings.Format.FrameBytes()),
+      segment_blocks_(ClampSegmentBlocks(segment_blocks)),
       md5_(std::move(md5)) {
+  WriteHead();
   threads = std::max<std::size_t>(threads, 1);
   segments_.resize(RingSlots(threads));
-  const std::size_t segment_bytes =
-      std::size_t{layout_.SegmentBlocks} * layout_.BlockFrames * frame_bytes_;
+  const std::size_t segment_bytes = std::size_t{segment_blocks_} * block_frames_ * frame_bytes_;
   for (Segment& segment : segments_) {
     segment.Pcm.reset(new std::uint8_t[segment_bytes]);
     // Frames are mostly smaller than their samples: room for that many bytes is seldom
@@ -105,26 +98,44 @@ TParallelEncoder::TParallelEncoder(TAuInput& input, TStream& stream, const Layou
   encoders_.resize(threads);
   scheduler_ = std::make_unique<TSegmentScheduler>(
       threads, segments_.size(),
-      [this](std::size_t slot, std::size_t thread) { Encode(slot, thread); });
+      [this](std::size_t slot, std::size_t thread, std::stop_token stop) { Encode(slot, thread, std::move(stop)); });
 }
 
-TParallelEncoder::~TParallelEncoder() { Stop(); }
+TSegmentedRun::~TSegmentedRun() { Stop(); }
 
-void TParallelEncoder::Stop() {
+void TSegmentedRun::WriteHead() {
+  const TLibFLAC& lib = LibFLAC();
+  const std::unique_ptr<FLAC__StreamEncoder, EncoderThread::Delete> encoder(lib.FLAC__stream_encoder_new());
+  if (!encoder) Raise(TFailure::faFlacInit);
+  ConfigureEncoder(encoder.get(), settings_);
+  // Initialised without seek and tell, the encoder writes its head and, finished
+  // without samples, nothing more: the stream information is completed by Finish.
+  if (lib.FLAC__stream_encoder_init_stream(encoder.get(), SegmentedRunCallbacks::WriteHead, nullptr, nullptr,
+                                           nullptr, &head_) != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
+    head_.RaiseFailure(TFailure::faFlacInit);
+  lib.FLAC__stream_encoder_finish(encoder.get());
+  // libFLAC writes its stream information whole, in one piece of its own.
+  if (!head_.StreamInfoWritten()) Raise(TFailure::faFlacInit);
+}
+
+void TSegmentedRun::Stop() {
   // The threads go first: they use the segments and their encoders.
-  stopping_.store(true);
   scheduler_.reset();
   encoders_.clear();
 }
 
-TStreamSummary TParallelEncoder::Finish() {
+void TSegmentedRun::Finish(bool keep) {
+  if (keep && scheduler_) {
+    if (filling_) QueueFilling();
+    while (const std::optional<std::size_t> done = scheduler_->Collect(true)) Write(*done);
+  }
   Stop();
-  TStreamSummary summary = summary_;
-  summary.Md5 = md5_.Finish();
-  return summary;
+  if (!keep) return;
+  summary_.Md5 = md5_.Finish();
+  head_.CompleteStreamInfo(summary_);
 }
 
-bool TParallelEncoder::Step() {
+bool TSegmentedRun::Advance() {
   if (!scheduler_) return false;
   while (const std::optional<std::size_t> done = scheduler_->Collect(false)) Write(*done);
   if (!input_ended_) {
@@ -138,13 +149,7 @@ bool TParallelEncoder::Step() {
   return false;
 }
 
-void TParallelEncoder::Drain() {
-  if (!scheduler_) return;
-  if (filling_) QueueFilling();
-  while (const std::optional<std::size_t> done = scheduler_->Collect(true)) Write(*done);
-}
-
-void TParallelEncoder::ReadBlock() {
+void TSegmentedRun::ReadBlock() {
   if (!filling_) {
     // Every slot is queued or waiting to be written: write the oldest (waiting for its
     // encoder if need be) to free one.
@@ -156,7 +161,7 @@ void TParallelEncoder::ReadBlock() {
     segments_[*filling_].Frames = 0;
   }
   Segment& segment = segments_[*filling_];
-  const std::uint32_t block_bytes = layout_.BlockFrames * frame_bytes_;
+  const std::uint32_t block_bytes = block_frames_ * frame_bytes_;
   bool end = false;
   const std::uint32_t read = input_.ReadFully(
       segment.Pcm.get() + std::size_t{segment.Frames} * frame_bytes_, block_bytes, end);
@@ -164,11 +169,11 @@ void TParallelEncoder::ReadBlock() {
   // read short is the end: ReadFully stops short only when a read delivers nothing.
   const std::uint32_t frames = read / frame_bytes_;
   segment.Frames += frames;
-  if (end || frames < layout_.BlockFrames) input_ended_ = true;
-  if (input_ended_ || segment.Frames == layout_.SegmentBlocks * layout_.BlockFrames) QueueFilling();
+  if (end || frames < block_frames_) input_ended_ = true;
+  if (input_ended_ || segment.Frames == segment_blocks_ * block_frames_) QueueFilling();
 }
 
-void TParallelEncoder::QueueFilling() {
+void TSegmentedRun::QueueFilling() {
   const std::size_t slot = *filling_;
   filling_.reset();
   Segment& segment = segments_[slot];
@@ -179,13 +184,13 @@ void TParallelEncoder::QueueFilling() {
   segment.FirstFrame = next_frame_;
   // Only the last segment can end in a short block, so every segment before it holds
   // whole blocks and the next one's first frame is the one after this one's.
-  next_frame_ += (segment.Frames + layout_.BlockFrames - 1) / layout_.BlockFrames;
+  next_frame_ += (segment.Frames + block_frames_ - 1) / block_frames_;
   scheduler_->Queue(slot);
 }
 
-void TParallelEncoder::Write(std::size_t slot) {
+void TSegmentedRun::Write(std::size_t slot) {
   Segment& segment = segments_[slot];
-  if (!segment.Encoded.empty()) stream_.Write(segment.Encoded.data(), segment.Encoded.size());
+  if (!segment.Encoded.empty()) file_.Write(segment.Encoded.data(), segment.Encoded.size());
   HashSamples(segment);
   summary_.Samples += segment.Frames;
   summary_.MinFrameBytes = std::min(summary_.MinFrameBytes, segment.MinFrameBytes);
@@ -193,9 +198,9 @@ void TParallelEncoder::Write(std::size_t slot) {
   scheduler_->Release(slot);
 }
 
-void TParallelEncoder::HashSamples(const Segment& segment) {
+void TSegmentedRun::HashSamples(const Segment& segment) {
   const std::size_t bytes = std::size_t{segment.Frames} * frame_bytes_;
-  if (layout_.Bits != 8) {
+  if (settings_.Format.BitsPerSample != 8) {
     // 16, 24 and 32 bits: the input's little-endian signed samples are libFLAC's
     // layout already.
     md5_.Update(segment.Pcm.get(), bytes);
@@ -211,7 +216,7 @@ void TParallelEncoder::HashSamples(const Segment& segment) {
   }
 }
 
-void TParallelEncoder::Encode(std::size_t slot, std::size_t thread) {
+void TSegmentedRun::Encode(std::size_t slot, std::size_t thread, std::stop_token stop) {
   const TLibFLAC& lib = LibFLAC();
   Segment& segment = segments_[slot];
   EncoderThread& self = encoders_[thread];
@@ -224,8 +229,8 @@ void TParallelEncoder::Encode(std::size_t slot, std::size_t thread) {
     // every frame: when it falls behind, all encoders wait for it. Below it, they take
     // the processors only when it does not need them.
     platform::LowerCurrentThreadPriority();
-    self.Samples.resize(std::size_t{layout_.BlockFrames} *
-                        static_cast<std::size_t>(layout_.Channels));
+    self.Samples.resize(std::size_t{block_frames_} *
+                        static_cast<std::size_t>(settings_.Format.Channels));
   }
   if (!self.Encoder) {
     self.Encoder.reset(lib.FLAC__stream_encoder_new());
@@ -234,12 +239,12 @@ void TParallelEncoder::Encode(std::size_t slot, std::size_t thread) {
   FLAC__StreamEncoder* encoder = self.Encoder.get();
   // Finishing an encoder puts its settings back to the library's defaults: each
   // segment sets them up again.
-  configure_(encoder);
+  ConfigureEncoder(encoder, settings_);
   // The stream's MD5 is the owner's: these encoders' would describe a segment only.
   if (lib.FLAC__stream_encoder_set_do_md5) lib.FLAC__stream_encoder_set_do_md5(encoder, 0);
   self.Current = &segment;
   self.FramesWritten = 0;
-  if (lib.FLAC__stream_encoder_init_stream(encoder, ParallelEncoderCallbacks::Write, nullptr,
+  if (lib.FLAC__stream_encoder_init_stream(encoder, SegmentedRunCallbacks::Write, nullptr,
                                            nullptr, nullptr,
                                            &self) != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
     // An encoder whose initialisation failed is not used again.
@@ -248,12 +253,12 @@ void TParallelEncoder::Encode(std::size_t slot, std::size_t thread) {
   }
 
   bool encoded = true;
-  const std::size_t block_bytes = std::size_t{layout_.BlockFrames} * frame_bytes_;
-  for (std::uint32_t at = 0; at < segment.Frames && encoded; at += layout_.BlockFrames) {
-    if (stopping_.load(std::memory_order_relaxed)) break;
-    const std::uint32_t frames = std::min(layout_.BlockFrames, segment.Frames - at);
-    WidenSamples(segment.Pcm.get() + at / layout_.BlockFrames * block_bytes, self.Samples.data(),
-                 frames * static_cast<std::uint32_t>(layout_.Channels), layout_.Bits);
+  const std::size_t block_bytes = std::size_t{block_frames_} * frame_bytes_;
+  for (std::uint32_t at = 0; at < segment.Frames && encoded; at += block_frames_) {
+    if (stop.stop_requested()) break;
+    const std::uint32_t frames = std::min(block_frames_, segment.Frames - at);
+    WidenSamples(segment.Pcm.get() + at / block_frames_ * block_bytes, self.Samples.data(),
+                 frames * static_cast<std::uint32_t>(settings_.Format.Channels), settings_.Format.BitsPerSample);
     encoded =
         lib.FLAC__stream_encoder_process_interleaved(encoder, self.Samples.data(), frames) != 0;
   }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-3-Clause
-#include "pipeline/failures.h"
+#include "base/failures.h"
 
 namespace vornek {
 
@@ -70,12 +70,6 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faMsTooManyCoefficients: return "The MS ADPCM coefficient count is above 32.";
     case F::faMsCoefficientsOutsideFmt: return "The MS ADPCM coefficient table does not fit inside the \"fmt \" chunk.";
 
-    case F::faMpegNotRiff:
-      return "The file does not start with an upper-case \"RIFF\" header; its MPEG Layer 3 data cannot be "
-             "converted.";
-    case F::faMpegNotWave:
-      return "The file is not an upper-case \"WAVE\" file; its MPEG Layer 3 data cannot be converted.";
-    case F::faMpegNoFormat: return "The MPEG Layer 3 file has no \"fmt \" chunk.";
     case F::faMpegManagerFormats:
       return "The audio compression manager uses formats of up to {} bytes, more than the 129 bytes this reader "
              "can hold; the MPEG Layer 3 data cannot be converted.";
@@ -89,11 +83,6 @@ std::string_view FailureTemplate(TFailure failure) {
              "because {}.";
     case F::faMpegConversion: return "The MPEG Layer 3 data ({}) could not be converted to PCM: {}.";
     case F::faMpegNoAudio: return "The MPEG Layer 3 data holds no audio that could be decoded.";
-    case F::faMpegTooLarge:
-      return "The MPEG Layer 3 data would decode to {} of audio; at most {} ({}) are held in memory to convert it.";
-    case F::faMpegOutOfMemory: return "There is not enough memory to hold the decoded MPEG Layer 3 audio ({} so far).";
-    case F::faImageReleased: return "The decoded audio before this point has been released.";
-    case F::faImagePartlyReleased: return "The decoded audio has been released in part.";
 
     case F::faFlacLoad: return "{} library could not be loaded.";
     case F::faFlacLoadEntry: return "{} library could not be loaded: it has no entry {}.";
@@ -104,7 +93,6 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faSampleSize: return "Unsupported sample size: {} bits per sample (8, 16, 24 or 32 expected).";
     case F::faFlacChannels: return "FLAC cannot hold {} channels (at most 8).";
     case F::faFlacSampleRate: return "FLAC cannot hold a sample rate of {} Hz (1 to 655350 Hz).";
-    case F::faOutputNotOpen: return "The output file is not open.";
 
     case F::faOutputIsInput: return "The output file would overwrite the input file.";
     case F::faNotHostThread: return "The conversion must be called on the thread that loaded the library.";

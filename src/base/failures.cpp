@@ -87,6 +87,8 @@ std::string_view FailureTemplate(TFailure failure) {
     case F::faFlacLoad: return "{} library could not be loaded.";
     case F::faFlacLoadEntry: return "{} library could not be loaded: it has no entry {}.";
     case F::faFlacInit: return "Failed to initialize FLAC encoder.";
+    case F::faFlacVerify:
+      return "Verification failed: the encoded FLAC data does not decode to the samples that were read.";
     case F::faFlacEncode: return "Failed to encode data.";
     case F::faTagsTooLarge: return "The tags are too large for a FLAC comment block.";
     case F::faNoAudioChannels: return "The input has no audio channels.";

@@ -93,6 +93,7 @@ enum class TFailure : std::uint8_t {
   faFlacLoadEntry,      ///< a libFLAC was loaded without an entry the writer needs: {name} {entry}
   faFlacInit,           ///< the encoder could not be created or initialised
   faFlacEncode,         ///< the encoder refused a block or its end
+  faFlacVerify,         ///< its verification found frames that do not decode to the samples read
   faTagsTooLarge,       ///< the comment block would not fit a metadata block
   faNoAudioChannels,    ///< an input without channels
   faSampleSize,         ///< a sample width the writer cannot widen: {bits}

@@ -40,4 +40,16 @@ void ConfigureEncoder(FLAC__StreamEncoder* encoder, const TEncoderSettings& sett
     lib.FLAC__stream_encoder_set_total_samples_estimate(encoder, *format.SamplesEstimate);
 }
 
+TFailure EncodeFailure(FLAC__StreamEncoder* encoder) {
+  const TLibFLAC& lib = LibFLAC();
+  if (lib.FLAC__stream_encoder_get_state == nullptr) return TFailure::faFlacEncode;
+  switch (lib.FLAC__stream_encoder_get_state(encoder)) {
+    case FLAC__STREAM_ENCODER_VERIFY_DECODER_ERROR:
+    case FLAC__STREAM_ENCODER_VERIFY_MISMATCH_IN_AUDIO_DATA:
+      return TFailure::faFlacVerify;
+    default:
+      return TFailure::faFlacEncode;
+  }
+}
+
 }  // namespace vornek

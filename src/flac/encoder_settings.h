@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/failures.h"
 #include "flac/flac_binding.h"
 
 namespace vornek {
@@ -50,5 +51,10 @@ struct TEncoderSettings {
 /// then the preset or the six individual settings, then the samples estimate. Any
 /// thread; libFLAC must be bound.
 void ConfigureEncoder(FLAC__StreamEncoder* encoder, const TEncoderSettings& settings);
+
+/// Why `encoder` failed to process or to finish, as its state tells: its verification
+/// found a frame that does not decode to the samples it was given (faFlacVerify), or
+/// the encoding itself failed (faFlacEncode). Ask before the encoder is used again.
+TFailure EncodeFailure(FLAC__StreamEncoder* encoder);
 
 }  // namespace vornek

@@ -263,9 +263,12 @@ void TSegmentedRun::Encode(std::size_t slot, std::size_t thread, std::stop_token
         lib.FLAC__stream_encoder_process_interleaved(encoder, self.Samples.data(), frames) != 0;
   }
   // Finishing encodes the samples the encoder still holds (the segment's last block).
+  // The encoder's state tells why it failed, until it is set up again.
+  TFailure failure = encoded ? TFailure::faFlacEncode : EncodeFailure(encoder);
   const bool finished = lib.FLAC__stream_encoder_finish(encoder) != 0;
+  if (encoded && !finished) failure = EncodeFailure(encoder);
   self.Current = nullptr;
-  if (!encoded || !finished) Raise(TFailure::faFlacEncode);
+  if (!encoded || !finished) Raise(failure);
 }
 
 }  // namespace vornek

@@ -35,7 +35,7 @@ bool TSingleEncoderRun::Advance() {
   const TBlockFeeder::Block block = feeder_->Next();
   if (block.Frames == 0) return false;
   if (!LibFLAC().FLAC__stream_encoder_process_interleaved(encoder_.get(), block.Samples, block.Frames))
-    head_.RaiseFailure(TFailure::faFlacEncode);
+    head_.RaiseFailure(EncodeFailure(encoder_.get()));
   return true;
 }
 
@@ -45,8 +45,9 @@ void TSingleEncoderRun::Finish(bool /*keep*/) {
   // Finishing writes the last block and rewrites the stream information through the
   // callbacks, so the file must still be open.
   const bool finished = LibFLAC().FLAC__stream_encoder_finish(encoder_.get()) != 0;
+  const TFailure failure = finished ? TFailure::faFlacEncode : EncodeFailure(encoder_.get());
   encoder_.reset();
-  if (!finished) head_.RaiseFailure(TFailure::faFlacEncode);
+  if (!finished) head_.RaiseFailure(failure);
 }
 
 }  // namespace vornek

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -367,6 +369,56 @@ INSTANTIATE_TEST_SUITE_P(
                                   },
                                   "Failed to initialize FLAC encoder."}),
     [](const ::testing::TestParamInfo<FailureCase>& p) { return p.param.name; });
+
+// Verification (-V): an encoder whose own decode of a frame differs from the samples it
+// was given fails the run with a text that says so, with one encoder and with several;
+// nothing is left of the file. (The real library with its processing entry refusing
+// a marked block as a verifying encoder refuses a frame that decodes otherwise.)
+std::mutex g_mismatch_mutex;
+std::set<const FLAC__StreamEncoder*> g_mismatched;
+
+FLAC__bool ProcessMismatchingPoison(FLAC__StreamEncoder* encoder, const FLAC__int32 buffer[], uint32_t frames) {
+  if (frames > 0 && buffer[0] == kPoison) {
+    std::lock_guard lock(g_mismatch_mutex);
+    g_mismatched.insert(encoder);
+    return false;
+  }
+  return g_real.FLAC__stream_encoder_process_interleaved(encoder, buffer, frames);
+}
+
+FLAC__StreamEncoderState StateAfterMismatch(const FLAC__StreamEncoder* encoder) {
+  {
+    std::lock_guard lock(g_mismatch_mutex);
+    if (g_mismatched.count(encoder) != 0) return FLAC__STREAM_ENCODER_VERIFY_MISMATCH_IN_AUDIO_DATA;
+  }
+  return g_real.FLAC__stream_encoder_get_state(encoder);
+}
+
+TEST(FlacParallel, AVerificationMismatchFailsTheRunWithItsText) {
+  for (const std::uint32_t threads : {1u, 2u}) {
+    SCOPED_TRACE(threads);
+    test::BindingGuard binding;
+    TLibFLAC slots = RealSlots();
+    slots.FLAC__stream_encoder_process_interleaved = ProcessMismatchingPoison;
+    slots.FLAC__stream_encoder_get_state = StateAfterMismatch;
+    libflac_testing::InstallSlots(slots);
+    TempDir dir;
+    std::vector<std::int32_t> signal = test::TestSignal(12 * kSegment, 2, 16);
+    signal[std::size_t{20} * kBlock * 2] = kPoison;
+    PcmInput input(test::ToPcm(signal, 16), 16, 2);
+    TFLACOut out;
+    out.SetInput(&input);
+    out.SetFileName(dir.File("verified.flac"));
+    out.SetCompressionLevel(2);
+    out.SetVerify(true);
+    out.SetEncoderThreads(threads);
+    out.SetSegmentBlocks(kSegmentBlocks);
+    const test::RunResult run = RunAndWait(out);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.failures, std::vector<std::string>{FailureText(TFailure::faFlacVerify)});
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{});
+  }
+}
 
 TEST(FlacParallel, AFailingReadFailsTheRunWithItsText) {
   test::BindingGuard binding;

@@ -54,20 +54,25 @@ void LoadLibFLAC() {
   std::lock_guard lock(ModuleLock());
   if (g_loaded.load()) return;
   const std::vector<std::string> names = NamesToTry();
-  for (const std::string& name : names) {
-    platform::DynamicLibrary library = platform::DynamicLibrary::Load(name);
-    if (!library) continue;
-    // The library stays for the life of the process: its entries are kept in
-    // process-wide slots that nothing ever clears.
-    library.Keep();
-    TLibFLAC slots;
-    Bind(library, slots);
-    g_slots = slots;
-    g_loaded_name = name;
-    ++g_bind_count;
-    // Set last, so that even a reader of the flag alone never finds half the slots.
-    g_loaded.store(true);
-    return;
+  // A libFLAC the process has already (the host's own) comes first: libFLAC calls its
+  // own exported entries through the process's symbols, so a second libFLAC beside it
+  // would run the first one's code with its own structures.
+  for (const auto load : {&platform::DynamicLibrary::Loaded, &platform::DynamicLibrary::Load}) {
+    for (const std::string& name : names) {
+      platform::DynamicLibrary library = load(name);
+      if (!library) continue;
+      // The library stays for the life of the process: its entries are kept in
+      // process-wide slots that nothing ever clears.
+      library.Keep();
+      TLibFLAC slots;
+      Bind(library, slots);
+      g_slots = slots;
+      g_loaded_name = name;
+      ++g_bind_count;
+      // Set last, so that even a reader of the flag alone never finds half the slots.
+      g_loaded.store(true);
+      return;
+    }
   }
 }
 

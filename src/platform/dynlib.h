@@ -21,6 +21,9 @@ class DynamicLibrary {
   /// Loads `name` with the platform loader's standard search; the result is empty
   /// (false) when it cannot be loaded.
   static DynamicLibrary Load(const std::string& name);
+  /// The library `name` when the process has it loaded already (the host linked it, or
+  /// loaded it); empty otherwise. Nothing new is loaded.
+  static DynamicLibrary Loaded(const std::string& name);
 
   explicit operator bool() const { return handle_ != nullptr; }
 

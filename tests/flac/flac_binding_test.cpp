@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The run-time binding of libFLAC: names, slots, loading once, retrying, and a
 // library that exports only part of the interface.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -54,6 +56,26 @@ TEST(FlacBinding, EverySlotHoldsTheEntryOfItsName) {
   EXPECT_EQ(bound, 88);
   // The optional entry, exported by the library but not declared by its headers.
   EXPECT_EQ(slots.FLAC__stream_encoder_set_do_md5, &FLAC__stream_encoder_set_do_md5);
+}
+
+// A libFLAC the process has already is the one bound, before any name that would load
+// a second libFLAC beside it (whose entries would call into the first one's code):
+// here a copy of the test program's own libFLAC under another name comes first in the
+// list, and the library already loaded is bound all the same.
+TEST(FlacBinding, ALibFLACTheProcessHasAlreadyIsBoundBeforeAnyOther) {
+  test::BindingGuard binding;
+  Dl_info info{};
+  ASSERT_NE(::dladdr(reinterpret_cast<void*>(&::FLAC__stream_encoder_new), &info), 0);
+  ASSERT_NE(info.dli_fname, nullptr);
+  const std::string loaded = info.dli_fname;
+  test::TempDir dir;
+  const std::string copy = dir.File("libFLAC-copy.so");
+  std::filesystem::copy_file(loaded, copy);
+  libflac_testing::UseLibraryNames({copy, loaded});
+  LoadLibFLAC();
+  ASSERT_TRUE(LibFLACLoaded());
+  EXPECT_EQ(LoadedLibFLACName(), loaded);
+  EXPECT_EQ(LibFLAC().FLAC__stream_encoder_new, &::FLAC__stream_encoder_new);
 }
 
 TEST(FlacBinding, LoadsOnceHoweverManyCallersAndThreads) {

@@ -30,6 +30,12 @@ DynamicLibrary DynamicLibrary::Load(const std::string& name) {
   return library;
 }
 
+DynamicLibrary DynamicLibrary::Loaded(const std::string& name) {
+  DynamicLibrary library;
+  library.handle_ = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  return library;
+}
+
 void* DynamicLibrary::Symbol(const char* name) const {
   return handle_ ? ::dlsym(handle_, name) : nullptr;
 }

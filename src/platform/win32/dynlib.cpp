@@ -35,6 +35,14 @@ DynamicLibrary DynamicLibrary::Load(const std::string& name) {
   return library;
 }
 
+DynamicLibrary DynamicLibrary::Loaded(const std::string& name) {
+  DynamicLibrary library;
+  HMODULE module = nullptr;
+  // Flags 0: the module's reference count goes up, as LoadLibrary's would.
+  if (::GetModuleHandleExA(0, name.c_str(), &module)) library.handle_ = module;
+  return library;
+}
+
 void* DynamicLibrary::Symbol(const char* name) const {
   if (!handle_) return nullptr;
   // GetProcAddress answers with a generic function pointer; the binding casts it

@@ -139,8 +139,10 @@ TEncoderSettings TFLACOut::OpenInput() {
   settings.Format.Channels = channels;
   settings.Format.BitsPerSample = bits;
   settings.Format.SampleRate = rate;
-  if (Input->Size > 0) {
-    const long double frames = static_cast<long double>(Input->Size) /
+  // An input read to its end (a WAV "data" size of 0) has no Size but may know what
+  // its file holds: enough to choose the encoders by.
+  if (const std::int64_t size = Input->Size > 0 ? Input->Size : Input->SizeEstimate; size > 0) {
+    const long double frames = static_cast<long double>(size) /
                                static_cast<long double>(bits / 8) /
                                static_cast<long double>(channels);
     settings.Format.SamplesEstimate = static_cast<std::uint64_t>(std::nearbyintl(frames));

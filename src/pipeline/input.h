@@ -64,6 +64,10 @@ class TAuInput : public TComponent {
   // file), never while it delivers.
   std::atomic<std::int64_t> Position{0};  ///< bytes handed out since Open, from the range start
   std::int64_t Size = 0;      ///< bytes the input will deliver; <= 0: not known
+  /// Without a Size: the bytes the input expects to deliver, as far as it can tell when
+  /// it opens (a file read to its end); <= 0: none. A guess only: delivery is not held
+  /// to it, and progress is not told from it.
+  std::int64_t SizeEstimate = 0;
   std::uint16_t FrameSize = 0;
   bool Busy = false;
   bool EndOfData = false;

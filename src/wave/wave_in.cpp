@@ -114,6 +114,7 @@ bool TWaveIn::SameGuid(const std::uint8_t* a, const std::uint8_t* b) {
 
 void TWaveIn::ReadHeader() {
   Size = 0;
+  SizeEstimate = 0;
   BitsPerSample = 0;
   Channels = 0;
   SampleRate = 0;
@@ -150,8 +151,10 @@ void TWaveIn::ReadHeader() {
       DataOffset = payload.Begin;
       DataEnd = payload.End;
       MissingBytes = payload.Missing;
-      if ((IsPcmKind(WaveKind) || IsFloatKind(WaveKind) || IsG711Kind(WaveKind)) && chunk->Size != 0)
-        Size = DataEnd - DataOffset;
+      // A size left open (0) reads to the end: Size stays unknown, and what the file
+      // holds at open is only an estimate.
+      if (IsPcmKind(WaveKind) || IsFloatKind(WaveKind) || IsG711Kind(WaveKind))
+        (chunk->Size != 0 ? Size : SizeEstimate) = DataEnd - DataOffset;
       CompressedParts.DataBegin = DataOffset;
       CompressedParts.DataEnd = DataEnd;
       Stream->SetPosition(DataOffset);
@@ -321,23 +324,31 @@ void TWaveIn::ParseMpegLayer3(const TFormatBody& fmt, const TChunk& chunk) {
 }
 
 void TWaveIn::CompleteFormat() {
+  // Payload bytes as the kind delivers them: whole frames only (a partial last frame is
+  // dropped), 8 stored bytes of a double float become 4, a G.711 byte a 16-bit sample.
+  const auto delivered = [this](std::int64_t bytes) {
+    bytes -= bytes % StoredFrameBytes();
+    if (IsFloatKind(WaveKind) && !FloatIsSingle) return bytes / 2;
+    if (IsG711Kind(WaveKind)) return bytes * 2;
+    return bytes;
+  };
   switch (WaveKind) {
     case TWaveKind::wkPcm:
     case TWaveKind::wkExtensiblePcm:
-      // Only whole frames are delivered; a partial last frame is dropped.
-      Size -= Size % StoredFrameBytes();
+      Size = delivered(Size);
+      SizeEstimate = delivered(SizeEstimate);
       break;
     case TWaveKind::wkFloat:
     case TWaveKind::wkExtensibleFloat:
       FloatIsSingle = BitsPerSample == 32;
-      Size -= Size % StoredFrameBytes();
-      if (!FloatIsSingle) Size /= 2;  // 8 stored bytes become 4
+      Size = delivered(Size);
+      SizeEstimate = delivered(SizeEstimate);
       BitsPerSample = 32;
       break;
     case TWaveKind::wkALaw:
     case TWaveKind::wkMuLaw:
-      Size -= Size % StoredFrameBytes();
-      Size *= 2;  // each byte becomes a 16-bit sample
+      Size = delivered(Size);
+      SizeEstimate = delivered(SizeEstimate);
       BitsPerSample = 16;
       CodeBytes.resize(kWindowBytes / 2);
       break;

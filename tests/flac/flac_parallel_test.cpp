@@ -478,6 +478,33 @@ TEST_P(FlacPathChoice, SeveralEncodersOnlyWhereTheyGain) {
   EXPECT_TRUE(d.samples == signal);
 }
 
+// A WAV file whose data size is left open (0: read to the end) has no Size, but its
+// length at open chooses the encoders as a stated one does.
+TEST(FlacPathChoice, AWavReadToItsEndIsLongEnoughForSeveralEncoders) {
+  if (platform::ProcessorCount() < 2) GTEST_SKIP() << "one processor: the automatic choice is the single encoder";
+  test::BindingGuard binding;
+  TLibFLAC slots = RealSlots();
+  slots.FLAC__stream_encoder_set_do_md5 = CountingSetDoMd5;
+  libflac_testing::InstallSlots(slots);
+  TempDir dir;
+  const std::vector<std::int32_t> signal = test::TestSignal(TFLACOut::kParallelMinSamples / 2, 2, 16);
+  test::WriteBytes(dir.File("open.wav"), test::Riff({{"fmt ", test::FmtBody(1, 2, 44100, 16, 4)},
+                                               {"data", test::ToPcm(signal, 16), 0u}}));
+  TWaveIn wave;
+  wave.SetFileName(dir.File("open.wav"));
+  TFLACOut out;
+  out.SetInput(&wave);
+  out.SetFileName(dir.File("open.flac"));
+  out.SetCompressionLevel(2);
+  ASSERT_TRUE(RunAndWait(out).failures.empty());
+  EXPECT_GT(g_md5_offs, 0) << "one encoder";
+  EXPECT_EQ(wave.Size, 0);
+  const Decoded d = DecodeFlac(dir.File("open.flac"));
+  ASSERT_TRUE(d.ok);
+  EXPECT_TRUE(d.md5_ok);
+  EXPECT_TRUE(d.samples == signal);
+}
+
 INSTANTIATE_TEST_SUITE_P(FlacOut, FlacPathChoice,
                          ::testing::Values(PathCase{"AutomaticShort", 0, 4608, false, false},
                                            PathCase{"AutomaticLong", 0, 4608, true, true},

@@ -126,9 +126,11 @@ bool TMpegDecoder::Convert() {
 
   // What is left of a part of a frame goes first; the codec writes after it, into as
   // much room as the manager says the piece needs.
-  std::memmove(pcm_.data(), pcm_.data() + pcm_at_, pcm_end_ - pcm_at_);
-  pcm_end_ -= pcm_at_;
-  pcm_at_ = 0;
+  if (pcm_at_ > 0) {
+    std::memmove(pcm_.data(), pcm_.data() + pcm_at_, pcm_end_ - pcm_at_);
+    pcm_end_ -= pcm_at_;
+    pcm_at_ = 0;
+  }
   std::uint32_t needed = 0;
   if (piece_left_ == 0 ||
       acmStreamSize(stream_, static_cast<std::uint32_t>(piece_left_), &needed, kAcmStreamSizeSource) != kMmSysErrNoError)
